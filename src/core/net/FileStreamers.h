@@ -1,0 +1,60 @@
+#pragma once
+// TFileReader: the read-only stream over a file, or a window of it, from which uploads read (the
+// HTTP form's file part, the FTP store, the MD5). Positions and the size are relative to the
+// window's start.
+
+#include <cstdint>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+
+namespace quillo {
+
+// A file that cannot be opened, read, or that changed under the reader. Not a network error:
+// retrying the upload would not help.
+class EFileStreamError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum TSeekOrigin : uint8_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+
+class TFileReader final {
+public:
+    // Opens `FileName` for reading. The window starts at `Start` (clamped to the file size when
+    // outside [0, size]) and spans `Size` bytes, or up to the end when `Size` < 0 or fewer bytes
+    // follow. Raises EFileStreamError when the file cannot be opened.
+    TFileReader(const std::string& FileName, int64_t Start = 0, int64_t Size = -1);
+    ~TFileReader();
+    TFileReader(const TFileReader&) = delete;
+    TFileReader& operator=(const TFileReader&) = delete;
+
+    int64_t Size() const { return WindowEnd - WindowStart; }
+    // Relative position in the window.
+    int64_t GetPosition() const { return Position - WindowStart; }
+    void SetPosition(int64_t Pos) { Seek(Pos, soBeginning); }
+    // Moves to Offset from the origin, clamped into the window; returns the relative position.
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin);
+    // Reads up to Count bytes (cut to the window); returns the bytes read, 0 at the window end.
+    // Other programs may write to the file meanwhile (Linux cannot prevent it): a file whose size
+    // or modification time differs from when it was opened raises EFileStreamError instead of
+    // handing out a mix of old and new bytes; so does a file that became too short.
+    int64_t Read(void* Buffer, int64_t Count);
+
+    const std::string& FileName() const { return FFileName; }
+
+    // Absolute file offsets, 0 <= WindowStart <= Position <= WindowEnd <= FileSize.
+    int64_t WindowStart = 0;
+    int64_t Position = 0;
+    int64_t WindowEnd = 0;
+    int64_t FileSize = 0;
+
+private:
+    void CheckUnchanged();
+
+    std::string FFileName;
+    int FFd = -1;
+    struct timespec FModTime {};
+};
+
+} // namespace quillo
