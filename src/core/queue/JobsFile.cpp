@@ -1,0 +1,299 @@
+#include "core/queue/JobsFile.h"
+
+#include "core/app/AtomicFile.h"
+#include "core/app/MyUtils.h"
+#include "core/l10n/ResMessages.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+namespace quillo {
+
+namespace {
+
+constexpr char kEntryMarker = 0x00;
+constexpr std::uint8_t kFinishedKind = 3;
+
+// Thrown inside the reader for an entry that cannot be parsed; carries the reason in words.
+struct TEntryError {
+    std::string Reason;
+};
+
+void ReadExact(QIODevice& stream, void* data, qint64 size) {
+    if (stream.read(static_cast<char*>(data), size) != size)
+        throw EReadError();
+}
+
+std::int64_t ReadInt64(QIODevice& stream) {
+    unsigned char b[8];
+    ReadExact(stream, b, 8);
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | b[i];
+    return static_cast<std::int64_t>(v);
+}
+
+double ReadDouble(QIODevice& stream) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(ReadInt64(stream));
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+void WriteRaw(QIODevice& stream, const void* data, qint64 size) {
+    if (stream.write(static_cast<const char*>(data), size) != size)
+        throw EWriteError();
+}
+
+void WriteInt64(QIODevice& stream, std::int64_t value) {
+    unsigned char b[8];
+    std::uint64_t v = static_cast<std::uint64_t>(value);
+    for (unsigned char& c : b) {
+        c = static_cast<unsigned char>(v & 0xFF);
+        v >>= 8;
+    }
+    WriteRaw(stream, b, 8);
+}
+
+void WriteDouble(QIODevice& stream, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    WriteInt64(stream, static_cast<std::int64_t>(bits));
+}
+
+// ReadLStr reads the announced bytes in pieces and fails at the end of the data, so a hostile
+// length costs no more memory than the data that really is there; checking it against what
+// remains first also keeps the common damaged-file case from reading at all.
+void ReadString(QIODevice& stream, std::string& s) {
+    if (!stream.isSequential() && stream.bytesAvailable() >= 4) {
+        unsigned char b[4];
+        if (stream.peek(reinterpret_cast<char*>(b), 4) == 4) {
+            const std::int32_t n = static_cast<std::int32_t>(
+                static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+                static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+            if (n < 0 || static_cast<qint64>(n) > stream.bytesAvailable() - 4)
+                throw EReadError();
+        }
+    }
+    ReadLStr(stream, s);
+}
+
+void ReadTask(QIODevice& stream, TUploadJobData& t) {
+    ReadString(stream, t.FileName);
+    t.FileSize = ReadInt64(stream);
+    ReadString(stream, t.UploadName);
+    ReadString(stream, t.Description);
+    ReadString(stream, t.Method);
+    ReadExact(stream, t.Reserved.data(), 4);
+    ReadString(stream, t.StatusText);
+    ReadString(stream, t.ResumeInfo);
+}
+
+void ReadFinished(QIODevice& stream, TFinishedUploadJobData& f) {
+    ReadString(stream, f.FileName);
+    f.FileSize = ReadInt64(stream);
+    ReadString(stream, f.UploadName);
+    ReadString(stream, f.Description);
+    ReadString(stream, f.Method);
+    f.StartTime = ReadDouble(stream);
+    f.EndTime = ReadDouble(stream);
+    ReadString(stream, f.Result);
+}
+
+void WriteTask(QIODevice& stream, const TUploadJobData& t) {
+    const char head[2] = {kEntryMarker, static_cast<char>(IsValidJobState(t.State) ? t.State : jsError)};
+    WriteRaw(stream, head, 2);
+    WriteLStr(stream, t.FileName);
+    WriteInt64(stream, t.FileSize);
+    WriteLStr(stream, t.UploadName);
+    WriteLStr(stream, t.Description);
+    WriteLStr(stream, t.Method);
+    WriteRaw(stream, t.Reserved.data(), 4);
+    WriteLStr(stream, t.StatusText);
+    WriteLStr(stream, t.ResumeInfo);
+}
+
+void WriteFinished(QIODevice& stream, const TFinishedUploadJobData& f) {
+    const char head[2] = {kEntryMarker, static_cast<char>(kFinishedKind)};
+    WriteRaw(stream, head, 2);
+    WriteLStr(stream, f.FileName);
+    WriteInt64(stream, f.FileSize);
+    WriteLStr(stream, f.UploadName);
+    WriteLStr(stream, f.Description);
+    WriteLStr(stream, f.Method);
+    WriteDouble(stream, f.StartTime);
+    WriteDouble(stream, f.EndTime);
+    WriteLStr(stream, f.Result);
+}
+
+// A write-only device that appends to a std::string, so that the file's bytes exist once.
+class TStringSink final : public QIODevice {
+public:
+    explicit TStringSink(std::string& out) : FOut(out) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        FOut.append(data, static_cast<std::size_t>(size));
+        return size;
+    }
+
+private:
+    std::string& FOut;
+};
+
+std::string EntriesText(std::size_t n) {
+    return n == 1 ? "1 entry" : std::to_string(n) + " entries";
+}
+
+} // namespace
+
+TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName) {
+    TJobsReadResult r;
+    const std::string improperlyTerminated = ResString(rmImproperlyTerminated);
+    for (;;) {
+        char marker;
+        if (!stream.getChar(&marker))
+            break;
+        if (marker != kEntryMarker)
+            continue;
+        const qint64 entryStart = stream.pos() - 1;
+        try {
+            char kindByte;
+            if (!stream.getChar(&kindByte))
+                throw EReadError();
+            const auto kind = static_cast<std::uint8_t>(kindByte);
+            if (kind == kFinishedKind) {
+                TFinishedUploadJobData f;
+                ReadFinished(stream, f);
+                r.Finished.push_back(std::move(f));
+            } else if (IsValidJobState(kind)) {
+                TUploadJobData t;
+                t.State = static_cast<TJobState>(kind);
+                ReadTask(stream, t);
+                if (t.State == jsUploading) {
+                    t.State = jsError;
+                    t.StatusText = improperlyTerminated;
+                }
+                r.Tasks.push_back(std::move(t));
+            } else {
+                // Its layout is unknown, so there is no telling where the next entry starts.
+                throw TEntryError{"an entry of unknown kind " + std::to_string(kind)};
+            }
+        } catch (const TEntryError& e) {
+            r.Ok = false;
+            r.ErrorOffset = entryStart;
+            r.ErrorText = "The jobs file \"" + displayName + "\" holds " + e.Reason + " at byte " +
+                          std::to_string(entryStart) + ".";
+        } catch (const std::exception&) {
+            r.Ok = false;
+            r.ErrorOffset = entryStart;
+            r.ErrorText = "The jobs file \"" + displayName + "\" is damaged: the entry at byte " +
+                          std::to_string(entryStart) +
+                          " is cut short or announces more data than the file holds.";
+        }
+        if (!r.Ok) {
+            r.ErrorText += " The " + EntriesText(r.Tasks.size() + r.Finished.size()) +
+                           " before it were loaded; the rest of the file was not read.";
+            break;
+        }
+    }
+    return r;
+}
+
+TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& displayName) {
+    QByteArray raw = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&raw);
+    buffer.open(QIODevice::ReadOnly);
+    return ReadJobs(buffer, displayName);
+}
+
+std::string JobsToBytes(const TUploadQueue& queue) {
+    std::string out;
+    TStringSink sink(out);
+    std::vector<const TUploadJobData*> finishedTasks;
+    for (std::size_t i = 0; i < queue.TaskCount(); ++i) {
+        const TUploadJobData& t = queue.Task(i);
+        if (t.State == jsFinished)
+            finishedTasks.push_back(&t);
+        else
+            WriteTask(sink, t);
+    }
+    for (std::size_t i = 0; i < queue.FinishedCount(); ++i)
+        WriteFinished(sink, queue.Finished(i));
+    // The scheduler's next tick walks the queue backwards, appending each Finished task.
+    for (auto it = finishedTasks.rbegin(); it != finishedTasks.rend(); ++it)
+        WriteFinished(sink, MakeFinishedRecord(**it));
+    return out;
+}
+
+namespace {
+
+bool Apply(TUploadQueue& queue, TJobsReadResult r, const TJobsErrorReporter& report,
+           const std::string& extraText) {
+    queue.AppendAll(std::move(r.Tasks), std::move(r.Finished));
+    if (r.Ok)
+        return true;
+    if (report)
+        report(ResString(rmError), r.ErrorText + extraText);
+    return false;
+}
+
+} // namespace
+
+bool LoadJobsFromBytes(TUploadQueue& queue, std::string_view bytes, const TJobsErrorReporter& report,
+                       const std::string& displayName) {
+    return Apply(queue, ReadJobsFromBytes(bytes, displayName), report, std::string());
+}
+
+bool LoadJobs(TUploadQueue& queue, const std::string& fileName, const TJobsErrorReporter& report) {
+    const QString path = QString::fromStdString(fileName);
+    if (!QFileInfo::exists(path))
+        return true;
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        if (report)
+            report(ResString(rmError), "Cannot open file \"" + fileName + "\". " +
+                                           (QFileInfo(path).isDir() ? std::string("It is a folder.")
+                                                                    : file.errorString().toStdString()));
+        return false;
+    }
+    TJobsReadResult r = ReadJobs(file, fileName);
+    file.close();
+    std::string extra;
+    if (!r.Ok) {
+        // The next save rewrites the file from what was read; keep the unreadable rest for the user.
+        const QString copy = path + QStringLiteral(".damaged");
+        QFile::remove(copy);
+        if (QFile::copy(path, copy))
+            extra = " A copy of the damaged file was kept as \"" + copy.toStdString() + "\".";
+    }
+    return Apply(queue, std::move(r), report, extra);
+}
+
+bool SaveJobs(const TUploadQueue& queue, const std::string& fileName, const TJobsErrorReporter& report) {
+    try {
+        const std::string bytes = JobsToBytes(queue);
+        const QString folder = QFileInfo(QString::fromStdString(fileName)).absolutePath();
+        if (!QDir().mkpath(folder))
+            throw EFileWriteError("Cannot create the folder \"" + folder.toStdString() + "\".");
+        WriteFileAtomically(fileName, bytes, 0600);
+        return true;
+    } catch (const std::exception& e) {
+        if (report) {
+            std::string text = "Cannot save the jobs file \"" + fileName + "\"";
+            text += *e.what() ? std::string(": ") + e.what() : std::string(".");
+            text += " The previous file was left as it was.";
+            report(ResString(rmError), text);
+        }
+        return false;
+    }
+}
+
+} // namespace quillo
