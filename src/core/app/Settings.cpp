@@ -244,150 +244,167 @@ void SetDropWindowStateProvider(TDropWindowStateProvider Provider) {
     gDropProvider = std::move(Provider);
 }
 
+namespace {
+
+// How a key's value is stored in the file.
+enum class TKind { Flag, Int, Byte, Text, TrimmedText, Secret, Rect, BossKey, Time };
+
+// One key of the settings file. Read: whether LoadSettings reads it; Written: whether
+// SaveSettings writes it (Version is only read). The table order is the file's key order.
+struct TKeyDef {
+    const char* Section;
+    const char* Key;
+    TKind Kind;
+    void* (*Field)(TAppSettings&);
+    bool Read = true;
+    bool Written = true;
+    bool FromDropWindow = false;
+};
+
+#define QUILLO_FIELD(expr) [](TAppSettings& s) -> void* { return &s.expr; }
+
+const TKeyDef kKeys[] = {
+    {"General", "Version", TKind::Int, QUILLO_FIELD(General.Version), true, false},
+    {"General", "FirstRun", TKind::Flag, QUILLO_FIELD(General.FirstRun)},
+    {"General", "WindowRect", TKind::Rect, QUILLO_FIELD(General.WindowRect)},
+    {"General", "StartWithWindows", TKind::Flag, QUILLO_FIELD(General.StartWithWindows)},
+    {"General", "AutostartUploading", TKind::Flag, QUILLO_FIELD(General.AutostartUploading)},
+    {"General", "NotifyUploadFinished", TKind::Flag, QUILLO_FIELD(General.NotifyUploadFinished)},
+    {"General", "ShutDownWhenFinished", TKind::Flag, QUILLO_FIELD(General.ShutDownWhenFinished)},
+    {"General", "Hibernate", TKind::Flag, QUILLO_FIELD(General.Hibernate)},
+    {"General", "StartInStealthMode", TKind::Flag, QUILLO_FIELD(General.StartInStealthMode)},
+    {"General", "BossKey", TKind::BossKey, QUILLO_FIELD(General.BossKey)},
+    {"General", "LastMessageID", TKind::Int, QUILLO_FIELD(General.LastMessageID)},
+    {"General", "LastUploadHost", TKind::Text, QUILLO_FIELD(General.LastUploadHost)},
+    {"General", "LastSettingsTab", TKind::Int, QUILLO_FIELD(General.LastSettingsTab)},
+    {"General", "ShowDropTarget", TKind::Flag, QUILLO_FIELD(General.ShowDropTarget), true, true, true},
+    {"General", "DropLeft", TKind::Int, QUILLO_FIELD(General.DropLeft), true, true, true},
+    {"General", "DropTop", TKind::Int, QUILLO_FIELD(General.DropTop), true, true, true},
+    {"General", "UseSkin", TKind::Flag, QUILLO_FIELD(General.UseSkin)},
+    {"General", "LanguageFile", TKind::Text, QUILLO_FIELD(General.LanguageFile)},
+    {"InternetConnection", "UseProxy", TKind::Flag, QUILLO_FIELD(InternetConnection.UseProxy)},
+    {"InternetConnection", "UserName", TKind::TrimmedText, QUILLO_FIELD(InternetConnection.UserName)},
+    {"InternetConnection", "Password", TKind::Secret, QUILLO_FIELD(InternetConnection.Password)},
+    {"InternetConnection", "Proxy", TKind::Text, QUILLO_FIELD(InternetConnection.Proxy)},
+    {"InternetConnection", "ProxyType", TKind::Byte, QUILLO_FIELD(InternetConnection.ProxyType)},
+    {"InternetConnection", "BoundIP", TKind::Text, QUILLO_FIELD(InternetConnection.BoundIP)},
+    {"Brimvault", "UseAccount", TKind::Flag, QUILLO_FIELD(Brimvault.UseAccount)},
+    {"Brimvault", "UserName", TKind::Secret, QUILLO_FIELD(Brimvault.UserName)},
+    {"Brimvault", "Password", TKind::Secret, QUILLO_FIELD(Brimvault.Password)},
+    {"UploadManager", "ParallelThreads", TKind::Int, QUILLO_FIELD(UploadManager.ParallelThreads)},
+    {"UploadManager", "SpeedLimit", TKind::Int, QUILLO_FIELD(UploadManager.SpeedLimit)},
+    {"UploadManager", "AutoManageBandwidth", TKind::Flag, QUILLO_FIELD(UploadManager.AutoManageBandwidth)},
+    {"UploadManager", "SendBufferSize", TKind::Int, QUILLO_FIELD(UploadManager.SendBufferSize)},
+    {"UploadManager", "ConnectTimeout", TKind::Int, QUILLO_FIELD(UploadManager.ConnectTimeout)},
+    {"UploadManager", "ReadTimeout", TKind::Int, QUILLO_FIELD(UploadManager.ReadTimeout)},
+    {"UploadManager", "RetryCount", TKind::Int, QUILLO_FIELD(UploadManager.RetryCount)},
+    {"UploadManager", "CalculateMD5", TKind::Flag, QUILLO_FIELD(UploadManager.CalculateMD5)},
+    {"Scheduler", "Enabled", TKind::Flag, QUILLO_FIELD(Scheduler.Enabled)},
+    {"Scheduler", "StartTime", TKind::Time, QUILLO_FIELD(Scheduler.StartTime)},
+    {"Scheduler", "EndTime", TKind::Time, QUILLO_FIELD(Scheduler.EndTime)},
+    {"Scheduler", "AbortNonFinished", TKind::Flag, QUILLO_FIELD(Scheduler.AbortNonFinished)},
+};
+
+#undef QUILLO_FIELD
+
+// Reads one key into its field; the field's current value (the record's default) is the default.
+void ReadKey(const TIniText& Ini, const TKeyDef& K, TAppSettings& S) {
+    void* f = K.Field(S);
+    switch (K.Kind) {
+    case TKind::Flag:
+        *static_cast<bool*>(f) = Ini.ReadBool(K.Section, K.Key, *static_cast<bool*>(f));
+        break;
+    case TKind::Int:
+        *static_cast<int32_t*>(f) = Ini.ReadInteger(K.Section, K.Key, *static_cast<int32_t*>(f));
+        break;
+    case TKind::Byte: // only the low 8 bits count
+        *static_cast<uint8_t*>(f) =
+            static_cast<uint8_t>(Ini.ReadInteger(K.Section, K.Key, *static_cast<uint8_t*>(f)) & 0xFF);
+        break;
+    case TKind::Text:
+    case TKind::TrimmedText:
+        *static_cast<std::string*>(f) = Trim(Ini.ReadString(K.Section, K.Key, ""));
+        break;
+    case TKind::Secret:
+        *static_cast<std::string*>(f) = Unscrambled(Ini.ReadString(K.Section, K.Key, ""));
+        break;
+    case TKind::Rect:
+        *static_cast<TWindowRect*>(f) = ParseWindowRect(Ini.ReadString(K.Section, K.Key, ""));
+        break;
+    case TKind::BossKey:
+        *static_cast<TBossKey*>(f) = ParseBossKey(Ini.ReadString(K.Section, K.Key, "0"));
+        break;
+    case TKind::Time:
+        *static_cast<double*>(f) = ParseTime(Ini.ReadString(K.Section, K.Key, ""));
+        break;
+    }
+}
+
+std::string KeyText(const TKeyDef& K, TAppSettings& S) {
+    void* f = K.Field(S);
+    switch (K.Kind) {
+    case TKind::Flag:
+        return Flag(*static_cast<bool*>(f));
+    case TKind::Int:
+        return Int(*static_cast<int32_t*>(f));
+    case TKind::Byte:
+        return Int(*static_cast<uint8_t*>(f));
+    case TKind::Text:
+    case TKind::TrimmedText:
+        return PlainText(*static_cast<std::string*>(f));
+    case TKind::Secret:
+        return ScramblePassword(*static_cast<std::string*>(f));
+    case TKind::Rect:
+        return FormatWindowRect(*static_cast<TWindowRect*>(f));
+    case TKind::BossKey:
+        return FormatBossKey(*static_cast<TBossKey*>(f));
+    case TKind::Time:
+        return FormatTimeOfDay(*static_cast<double*>(f));
+    }
+    return std::string();
+}
+
+std::optional<TDropWindowState> CurrentDropWindowState() {
+    TDropWindowStateProvider provider;
+    {
+        std::lock_guard<std::mutex> lock(gDropMutex);
+        provider = gDropProvider;
+    }
+    return provider ? provider() : std::nullopt;
+}
+
+} // namespace
+
 void LoadSettings() {
     TIniText ini;
     ini.Parse(ReadWholeFile(SettingsFileName()));
-
-    TAppSettings s;
-    {
-        const std::string g = "General";
-        auto& r = s.General;
-        r.Version = ini.ReadInteger(g, "Version", r.Version);
-        r.FirstRun = ini.ReadBool(g, "FirstRun", r.FirstRun);
-        r.WindowRect = ParseWindowRect(ini.ReadString(g, "WindowRect", ""));
-        r.StartWithWindows = ini.ReadBool(g, "StartWithWindows", r.StartWithWindows);
-        r.AutostartUploading = ini.ReadBool(g, "AutostartUploading", r.AutostartUploading);
-        r.NotifyUploadFinished = ini.ReadBool(g, "NotifyUploadFinished", r.NotifyUploadFinished);
-        r.ShutDownWhenFinished = ini.ReadBool(g, "ShutDownWhenFinished", r.ShutDownWhenFinished);
-        r.Hibernate = ini.ReadBool(g, "Hibernate", r.Hibernate);
-        r.StartInStealthMode = ini.ReadBool(g, "StartInStealthMode", r.StartInStealthMode);
-        r.BossKey = ParseBossKey(ini.ReadString(g, "BossKey", "0"));
-        r.LastMessageID = ini.ReadInteger(g, "LastMessageID", r.LastMessageID);
-        r.LastUploadHost = ini.ReadString(g, "LastUploadHost", "");
-        r.LastSettingsTab = ini.ReadInteger(g, "LastSettingsTab", r.LastSettingsTab);
-        r.ShowDropTarget = ini.ReadBool(g, "ShowDropTarget", r.ShowDropTarget);
-        r.DropLeft = ini.ReadInteger(g, "DropLeft", r.DropLeft);
-        r.DropTop = ini.ReadInteger(g, "DropTop", r.DropTop);
-        r.UseSkin = ini.ReadBool(g, "UseSkin", r.UseSkin);
-        r.LanguageFile = ini.ReadString(g, "LanguageFile", "");
-    }
-    {
-        const std::string g = "InternetConnection";
-        auto& r = s.InternetConnection;
-        r.UseProxy = ini.ReadBool(g, "UseProxy", r.UseProxy);
-        r.UserName = Trim(ini.ReadString(g, "UserName", ""));
-        r.Password = Unscrambled(ini.ReadString(g, "Password", ""));
-        r.Proxy = ini.ReadString(g, "Proxy", "");
-        r.ProxyType = static_cast<uint8_t>(ini.ReadInteger(g, "ProxyType", r.ProxyType) & 0xFF);
-        r.BoundIP = ini.ReadString(g, "BoundIP", "");
-        r.FtpProxyMethod = 0;
-    }
-    {
-        const std::string g = "Brimvault";
-        auto& r = s.Brimvault;
-        r.UseAccount = ini.ReadBool(g, "UseAccount", r.UseAccount);
-        r.UserName = Unscrambled(ini.ReadString(g, "UserName", ""));
-        r.Password = Unscrambled(ini.ReadString(g, "Password", ""));
-    }
-    {
-        const std::string g = "UploadManager";
-        auto& r = s.UploadManager;
-        r.ParallelThreads = ini.ReadInteger(g, "ParallelThreads", r.ParallelThreads);
-        r.SpeedLimit = ini.ReadInteger(g, "SpeedLimit", r.SpeedLimit);
-        r.AutoManageBandwidth = ini.ReadBool(g, "AutoManageBandwidth", r.AutoManageBandwidth);
-        r.SendBufferSize = ini.ReadInteger(g, "SendBufferSize", r.SendBufferSize);
-        r.ConnectTimeout = ini.ReadInteger(g, "ConnectTimeout", r.ConnectTimeout);
-        r.ReadTimeout = ini.ReadInteger(g, "ReadTimeout", r.ReadTimeout);
-        r.RetryCount = ini.ReadInteger(g, "RetryCount", r.RetryCount);
-        r.CalculateMD5 = ini.ReadBool(g, "CalculateMD5", r.CalculateMD5);
-    }
-    {
-        const std::string g = "Scheduler";
-        auto& r = s.Scheduler;
-        r.Enabled = ini.ReadBool(g, "Enabled", r.Enabled);
-        r.StartTime = ParseTime(ini.ReadString(g, "StartTime", ""));
-        r.EndTime = ParseTime(ini.ReadString(g, "EndTime", ""));
-        r.AbortNonFinished = ini.ReadBool(g, "AbortNonFinished", r.AbortNonFinished);
-    }
+    TAppSettings s; // starts with the defaults
+    for (const TKeyDef& k : kKeys)
+        if (k.Read)
+            ReadKey(ini, k, s);
+    s.InternetConnection.FtpProxyMethod = 0; // never stored
     SetConfiguredSiteHost(ini.ReadString("Service", "SiteHost", ""));
     CommitSettings(s);
 }
 
 void SaveSettings() {
-    const TAppSettings s = SettingsSnapshot();
+    TAppSettings s = SettingsSnapshot();
     const std::string path = SettingsFileName();
     TIniText ini;
-    ini.Parse(ReadWholeFile(path));
+    ini.Parse(ReadWholeFile(path)); // keeps what this program does not write
 
-    std::optional<TDropWindowState> drop;
-    {
-        TDropWindowStateProvider provider;
-        {
-            std::lock_guard<std::mutex> lock(gDropMutex);
-            provider = gDropProvider;
-        }
-        if (provider)
-            drop = provider();
+    // Only while a drop window exists, and then from the window itself rather than the record.
+    const std::optional<TDropWindowState> drop = CurrentDropWindowState();
+    TAppSettings fromDropWindow = s;
+    if (drop) {
+        fromDropWindow.General.ShowDropTarget = drop->Visible;
+        fromDropWindow.General.DropLeft = drop->Left;
+        fromDropWindow.General.DropTop = drop->Top;
     }
-    {
-        const std::string g = "General";
-        const auto& r = s.General;
-        ini.WriteString(g, "FirstRun", Flag(r.FirstRun));
-        ini.WriteString(g, "WindowRect", FormatWindowRect(r.WindowRect));
-        ini.WriteString(g, "StartWithWindows", Flag(r.StartWithWindows));
-        ini.WriteString(g, "AutostartUploading", Flag(r.AutostartUploading));
-        ini.WriteString(g, "NotifyUploadFinished", Flag(r.NotifyUploadFinished));
-        ini.WriteString(g, "ShutDownWhenFinished", Flag(r.ShutDownWhenFinished));
-        ini.WriteString(g, "Hibernate", Flag(r.Hibernate));
-        ini.WriteString(g, "StartInStealthMode", Flag(r.StartInStealthMode));
-        ini.WriteString(g, "BossKey", FormatBossKey(r.BossKey));
-        ini.WriteString(g, "LastMessageID", Int(r.LastMessageID));
-        ini.WriteString(g, "LastUploadHost", PlainText(r.LastUploadHost));
-        ini.WriteString(g, "LastSettingsTab", Int(r.LastSettingsTab));
-        if (drop) {
-            ini.WriteString(g, "ShowDropTarget", Flag(drop->Visible));
-            ini.WriteString(g, "DropLeft", Int(drop->Left));
-            ini.WriteString(g, "DropTop", Int(drop->Top));
-        }
-        ini.WriteString(g, "UseSkin", Flag(r.UseSkin));
-        ini.WriteString(g, "LanguageFile", PlainText(r.LanguageFile));
-    }
-    {
-        const std::string g = "InternetConnection";
-        const auto& r = s.InternetConnection;
-        ini.WriteString(g, "UseProxy", Flag(r.UseProxy));
-        ini.WriteString(g, "UserName", PlainText(r.UserName));
-        ini.WriteString(g, "Password", ScramblePassword(r.Password));
-        ini.WriteString(g, "Proxy", PlainText(r.Proxy));
-        ini.WriteString(g, "ProxyType", Int(r.ProxyType));
-        ini.WriteString(g, "BoundIP", PlainText(r.BoundIP));
-    }
-    {
-        const std::string g = "Brimvault";
-        const auto& r = s.Brimvault;
-        ini.WriteString(g, "UseAccount", Flag(r.UseAccount));
-        ini.WriteString(g, "UserName", ScramblePassword(r.UserName));
-        ini.WriteString(g, "Password", ScramblePassword(r.Password));
-    }
-    {
-        const std::string g = "UploadManager";
-        const auto& r = s.UploadManager;
-        ini.WriteString(g, "ParallelThreads", Int(r.ParallelThreads));
-        ini.WriteString(g, "SpeedLimit", Int(r.SpeedLimit));
-        ini.WriteString(g, "AutoManageBandwidth", Flag(r.AutoManageBandwidth));
-        ini.WriteString(g, "SendBufferSize", Int(r.SendBufferSize));
-        ini.WriteString(g, "ConnectTimeout", Int(r.ConnectTimeout));
-        ini.WriteString(g, "ReadTimeout", Int(r.ReadTimeout));
-        ini.WriteString(g, "RetryCount", Int(r.RetryCount));
-        ini.WriteString(g, "CalculateMD5", Flag(r.CalculateMD5));
-    }
-    {
-        const std::string g = "Scheduler";
-        const auto& r = s.Scheduler;
-        ini.WriteString(g, "Enabled", Flag(r.Enabled));
-        ini.WriteString(g, "StartTime", FormatTimeOfDay(r.StartTime));
-        ini.WriteString(g, "EndTime", FormatTimeOfDay(r.EndTime));
-        ini.WriteString(g, "AbortNonFinished", Flag(r.AbortNonFinished));
+    for (const TKeyDef& k : kKeys) {
+        if (!k.Written || (k.FromDropWindow && !drop))
+            continue;
+        ini.WriteString(k.Section, k.Key, KeyText(k, k.FromDropWindow ? fromDropWindow : s));
     }
 
     // A folder that cannot be created shows up as the write's own error just below.
