@@ -1,0 +1,107 @@
+// The FTP side of the worker's connections: creation and set-up of the FTP client, its stop and
+// close, and the tracking of a store over its data connection.
+#include "core/engine/InternetThread.h"
+
+#include "core/app/Settings.h"
+#include "core/net/FtpClient.h"
+#include "core/net/InternetSpeedLimiter.h"
+
+namespace quillo {
+
+namespace {
+
+void DeleteFtpClient(TFtpClient* Client) {
+    delete Client;
+}
+
+} // namespace
+
+TFtpProxySettings FtpProxySettings(const TInternetConnectionSettings& Settings) {
+    TFtpProxySettings Proxy;
+    // ProxyType 1 is the one kind the FTP client handles itself, by a firewall login scheme;
+    // the SOCKS kinds go on the socket layer (TransparentProxyConfig).
+    if (!Settings.UseProxy || Settings.ProxyType != 1 || Settings.FtpProxyMethod > fpsHttpProxyWithFtp)
+        return Proxy;
+    const TProxyConfig Address = ConnectionConfig(Settings);
+    Proxy.Scheme = static_cast<TFtpProxyScheme>(Settings.FtpProxyMethod);
+    Proxy.Host = Address.ProxyHost;
+    Proxy.Port = Address.ProxyPort;
+    Proxy.UserName = Address.ProxyUser;
+    Proxy.Password = Address.ProxyPassword;
+    return Proxy;
+}
+
+TFtpClient& TInternetThread::FtpClient() {
+    if (!FFtp) {
+        const TInternetConnectionSettings Settings = SettingsSnapshot().InternetConnection;
+        std::unique_ptr<TFtpClient, void (*)(TFtpClient*)> Client(new TFtpClient, DeleteFtpClient);
+        Client->Config = TransparentProxyConfig(Settings);
+        Client->ProxySettings = FtpProxySettings(Settings);
+        std::lock_guard Lock(FClientLock);
+        FFtp = std::move(Client);
+    }
+    ApplyTimeouts();
+    if (AbortRequested())
+        FFtp->Abort();
+    return *FFtp;
+}
+
+void TInternetThread::ApplyFtpTimeouts() {
+    if (!FFtp)
+        return;
+    if (FConnectTimeout.load() != 0)
+        FFtp->SetConnectTimeout(FConnectTimeout.load());
+    // 0 keeps the client's own 60 seconds on the control connection.
+    FFtp->SetReadTimeout(FReadTimeout.load());
+    if (FSendBufferSize.load() != 0)
+        FFtp->SetSendBufferSize(FSendBufferSize.load());
+}
+
+void TInternetThread::AbortFtpClient() {
+    if (FFtp)
+        FFtp->Abort();
+}
+
+void TInternetThread::CloseFtpClient() {
+    if (!FFtp)
+        return;
+    if (FTrackedFtp == FFtp.get()) {
+        FFtp->Work = TWorkEvents();
+        FFtp->OnDataConnection = nullptr;
+        FTrackedFtp = nullptr;
+    }
+    FFtp->CloseDataConnection();
+    FFtp->Disconnect();
+}
+
+void TInternetThread::BeginTransfer(TFtpClient& Client, int64_t BaseOffset) {
+    FTransferActive = true;
+    FTransferTracking = true;
+    FBaseOffset = BaseOffset;
+    FProgressPending = false;
+    FProgressDelivered = false;
+    if (!FLimiter)
+        FLimiter = std::make_unique<TIndySpeedLimiter>(FTransferLimit);
+    Client.Work.OnWorkBegin = [this](TWorkMode Mode, int64_t CountMax) {
+        if (Mode == wmWrite)
+            TransferWorkBegin(CountMax);
+    };
+    Client.Work.OnWork = [this](TWorkMode Mode, int64_t Count) {
+        if (Mode == wmWrite)
+            TransferWork(Count);
+    };
+    Client.Work.OnWorkEnd = [this](TWorkMode Mode) {
+        if (Mode == wmWrite)
+            TransferWorkEnd();
+    };
+    // The speed meter belongs on the data connection, which exists only once the store begins.
+    Client.OnDataConnection = [this, &Client](TSocketConnection& Data) {
+        if (FLimiter && FTransferTracking)
+            Data.SetIntercept(FLimiter.get());
+        Data.SetReadTimeout(FReadTimeout.load());
+        Client.OnDataConnection = nullptr;
+    };
+    FTrackedFtp = &Client;
+}
+
+} // namespace quillo

@@ -1,0 +1,112 @@
+#include "core/engine/Uploader.h"
+
+#include "core/app/MyUtils.h"
+#include "core/app/Settings.h"
+#include "core/l10n/ResMessages.h"
+#include "core/net/FileStreamers.h"
+#include "core/net/FtpClient.h"
+#include "core/net/IdHTTPEx.h"
+
+#include <QCryptographicHash>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace quillo {
+
+std::string EscapeFormFileName(const std::string& Name) {
+    std::string Result;
+    Result.reserve(Name.size());
+    for (const char C : Name) {
+        switch (C) {
+        case '\r':
+            Result += "%0D";
+            break;
+        case '\n':
+            Result += "%0A";
+            break;
+        case '"':
+            Result += "%22";
+            break;
+        default:
+            Result += C;
+        }
+    }
+    return Result;
+}
+
+std::string FileMD5Hex(const std::string& FileName) {
+    TFileReader Reader(FileName, 0, -1);
+    QCryptographicHash Hash(QCryptographicHash::Md5);
+    std::vector<char> Buffer(1 << 20);
+    for (;;) {
+        const int64_t Got = Reader.Read(Buffer.data(), static_cast<int64_t>(Buffer.size()));
+        if (Got <= 0)
+            break;
+        Hash.addData(QByteArrayView(Buffer.data(), static_cast<qsizetype>(Got)));
+    }
+    return Hash.result().toHex().toUpper().toStdString();
+}
+
+TUploader::TUploader(void* Data, TInternetThreadEventHandler OnEvent)
+    : TInternetThread(Data, std::move(OnEvent)) {}
+
+TUploader::~TUploader() {
+    Stop(true);
+}
+
+void TUploader::StartUpload(const std::string& FileName, const std::string& UploadName,
+                            const std::string& Description, const std::string& ResumeInfo) {
+    if (!Parked())
+        return;
+    FFileName = FileName;
+    FUploadName = UploadName;
+    if (FUploadName.empty()) {
+        const size_t Slash = FileName.find_last_of('/');
+        FUploadName = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
+    }
+    FDescription = Description;
+    Info.SetText(ResumeInfo);
+    FFileSize = 0;
+    std::error_code Error;
+    if (std::filesystem::exists(FileName, Error))
+        FFileSize = GetFileSize64(FileName);
+    StartWork();
+}
+
+void TUploader::CheckMaxFileSize(int64_t Limit) const {
+    if (GetFileSize64(FFileName) > Limit)
+        throw EITError(FormatText(ResString(rmFileTooBig), {static_cast<double>(Limit) / 1048576.0}));
+}
+
+std::string TUploader::FileMD5() const {
+    return FileMD5Hex(FFileName);
+}
+
+void TUploader::AddUploadFileField(const std::string& FieldName, int64_t Start, int64_t Size) {
+    HttpClient().SetFileField(FieldName, EscapeFormFileName(FUploadName), FFileName, Start, Size);
+}
+
+std::string TUploader::PostUpload(const std::string& Url) {
+    SetStatusText(ResString(rmUploadingFile));
+    BeginTransfer(HttpClient(), 0);
+    std::string Reply = HttpClient().PostFormText(Url);
+    if (WorkResult() == trSuccess && SettingsSnapshot().UploadManager.CalculateMD5) {
+        SetStatusText(ResString(rmCalculatingMD5));
+        Info.SetValue("MD5", FileMD5());
+    }
+    return Reply;
+}
+
+void TUploader::FtpPutFile(bool Append, int64_t ResumeOffset, int64_t Start, int64_t Size) {
+    SetStatusText(ResString(rmUploadingFile));
+    TFileReader Reader(FFileName, Start, Size);
+    Reader.SetPosition(ResumeOffset);
+    // The reader clamps the offset into the file, so progress never shows more than the file.
+    TFtpClient& Client = FtpClient();
+    BeginTransfer(Client, Reader.GetPosition());
+    Client.Put(Reader, FUploadName, Append);
+}
+
+} // namespace quillo
