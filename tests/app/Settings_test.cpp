@@ -5,14 +5,18 @@
 #include "core/app/MyUtils.h"
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -416,6 +420,71 @@ TEST_F(SettingsTest, SnapshotsNeverSeeHalfReplacedText) {
     stop = true;
     reader.join();
     EXPECT_EQ(torn.load(), 0);
+}
+
+// Saves in a loop until it is killed; runs only as the child process of the test below.
+TEST(SettingsChildProcess, SaveLoop) {
+    const char* dir = std::getenv("QUILLO_TEST_SAVE_LOOP_DIR");
+    if (!dir)
+        GTEST_SKIP() << "helper of AKillDuringSavesNeverLeavesATornFile";
+    ::setenv("QUILLO_HOME", dir, 1);
+    ::setenv("XDG_CONFIG_HOME", (std::string(dir) + "/xdg").c_str(), 1);
+    std::printf("scratch=%s\n", test::ScratchRoot().toLocal8Bit().constData());
+    std::fflush(stdout);
+    for (int i = 0;; ++i) {
+        UpdateSettings([i](TAppSettings& s) {
+            s.General.LastUploadHost = (i & 1) ? std::string(300000, 'a') : std::string(200000, 'b');
+            s.UploadManager.RetryCount = i;
+        });
+        SaveSettings();
+        if (i == 0) {
+            std::printf("saving\n");
+            std::fflush(stdout);
+        }
+    }
+}
+
+TEST_F(SettingsTest, AKillDuringSavesNeverLeavesATornFile) {
+    int killedMidWrite = 0;
+    for (int round = 0; round < 6; ++round) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUILLO_TEST_SAVE_LOOP_DIR"), FHome);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=SettingsChildProcess.SaveLoop")});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        QByteArray out;
+        while (!out.contains("saving\n") && child.waitForReadyRead(20000))
+            out += child.readAllStandardOutput();
+        ASSERT_TRUE(out.contains("saving\n")) << out.constData();
+        QThread::msleep(static_cast<unsigned long>(5 + round * 17));
+        child.kill(); // SIGKILL: no clean-up code of the child runs
+        child.waitForFinished(10000);
+        // The killed child could not remove its own scratch folder.
+        const QByteArray line = out.mid(out.indexOf("scratch=") + 8).split('\n').front();
+        const QString childScratch = QString::fromLocal8Bit(line);
+        if (childScratch.startsWith(QDir::tempPath() + QStringLiteral("/quillo-test-")))
+            QDir(childScratch).removeRecursively();
+
+        const QStringList temporaries =
+            QDir(FHome).entryList({QStringLiteral("quillo.ini.tmp-*")}, QDir::Files | QDir::Hidden);
+        killedMidWrite += temporaries.isEmpty() ? 0 : 1;
+        for (const QString& t : temporaries)
+            QFile::remove(FHome + QLatin1Char('/') + t);
+        const std::string text = ReadFile(Ini());
+        ASSERT_EQ(text.rfind("[General]\r\n", 0), 0u) << "round " << round;
+        const std::string tail = "AbortNonFinished=1\r\n\r\n";
+        ASSERT_GE(text.size(), tail.size()) << "round " << round;
+        ASSERT_EQ(text.substr(text.size() - tail.size()), tail) << "round " << round;
+        LoadSettings();
+        const std::string& host = AppSettings.General.LastUploadHost;
+        const bool odd = (AppSettings.UploadManager.RetryCount & 1) != 0;
+        EXPECT_EQ(host, odd ? std::string(300000, 'a') : std::string(200000, 'b')) << "round " << round;
+    }
+    // Informative only: how often the kill hit a save in progress (timing decides).
+    RecordProperty("KilledMidWrite", killedMidWrite);
+    std::printf("killed mid-write in %d of 6 rounds\n", killedMidWrite);
 }
 
 } // namespace
