@@ -329,6 +329,10 @@ TEST_F(BrimvaultServiceTest, FtpFaultSwitches) {
     EXPECT_EQ(FtpStore(FService, "bob", "d.bin", data.mid(5000), true).Code, CURLE_OK);
     EXPECT_EQ(Md5Hex(FService.ReadAccountFile("bob", "d.bin")), Md5Hex(data));
 
+    ASSERT_TRUE(FService.SetFaults({{"ftp_refuse_next", 1}}));
+    EXPECT_NE(FtpStore(FService, "bob", "e.bin", data, false).Code, CURLE_OK);
+    EXPECT_EQ(FtpStore(FService, "bob", "e.bin", data, false).Code, CURLE_OK);
+
     ASSERT_TRUE(FService.SetFaults({{"ftp_size_reply", "550 No such file."}}));
     EXPECT_EQ(FtpSize(FService, "d.bin"), -1);
     ASSERT_TRUE(FService.ResetFaults());

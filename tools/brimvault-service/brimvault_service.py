@@ -19,6 +19,7 @@ import logging
 import os
 import re
 import secrets
+import shutil
 import signal
 import socket
 import sys
@@ -69,6 +70,7 @@ DEFAULTS = {
     "ftp_throttle": 0,  # receive FTP data at most this many bytes per second
     "ftp_size_reply": None,  # answer every SIZE with this reply line
     "ftp_size_reply_times": -1,
+    "ftp_refuse_next": 0,  # the next N FTP connections get "421" and are closed
 }
 
 # Keys whose value may be null.
@@ -106,6 +108,14 @@ class State:
                     self._values[key] = copy.deepcopy(DEFAULTS[key])
                     self._values[times_key] = -1
             return copy.deepcopy(value)
+
+    def take_count(self, key):
+        """Counts down a "next N" switch; true when this event is one of the N."""
+        with self._lock:
+            if self._values[key] <= 0:
+                return False
+            self._values[key] -= 1
+            return True
 
     def take_failure(self, path):
         """Consumes one of the "fail_next" failures when it applies to path."""
@@ -484,6 +494,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "BrimvaultStandIn/1.0"
     sys_version = ""
+    timeout = 300  # a client that stalls this long mid-request is given up
     service = None  # set by main
 
     def log_message(self, fmt, *args):
@@ -534,6 +545,14 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         except (ConnectionError, socket.timeout) as err:
             entry["error"] = "connection lost: %s" % err
             svc.log.write(entry)
+            self.close_connection = True
+        except Exception as err:  # a fault of the stand-in itself: say so on the wire and in the log
+            entry["error"] = "internal error: %r" % err
+            logging.exception("request %s failed", target)
+            try:
+                self.answer(500, "ERROR: internal error\r\n")
+            except Exception:
+                svc.log.write(entry)
             self.close_connection = True
 
     def route(self, path, query):
@@ -705,7 +724,9 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
                     raw.write(chunk)
                 parser.feed(chunk)
         except BaseException:
+            # A broken upload leaves nothing behind in the storage.
             parser.abort()
+            shutil.rmtree(upload_dir, ignore_errors=True)
             entry["form"] = self.form_log(parser, complete=False)
             raise
         finally:
@@ -716,9 +737,11 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         status = svc.state.fire("upload_status")
         files = [p for p in parser.parts if p.get("filename") is not None]
         if status:
+            shutil.rmtree(upload_dir, ignore_errors=True)
             entry["fault"] = "upload_status"
             return self.answer(status, "ERROR: upload refused\r\n")
         if not complete or len(files) != 1:
+            shutil.rmtree(upload_dir, ignore_errors=True)
             reason = parser.error or "expected exactly one file part"
             entry["upload_error"] = reason
             return self.answer(400, "ERROR: %s\r\n" % reason)
@@ -959,6 +982,10 @@ class LoggingFTPHandler(FTPHandler):
 
     def on_connect(self):
         self.log_event({"event": "connect"})
+        if self.service.state.take_count("ftp_refuse_next"):
+            self.log_event({"event": "fault", "fault": "ftp_refuse_next"})
+            self.respond("421 Service not available, closing control connection.")
+            self.close_when_done()
 
     def on_disconnect(self):
         self.log_event({"event": "disconnect"})
