@@ -1,0 +1,370 @@
+#include "core/queue/Scheduler.h"
+
+#include "core/app/DataFolder.h"
+#include "core/app/MyUtils.h"
+#include "core/app/Settings.h"
+#include "core/l10n/ResMessages.h"
+#include "core/net/IdStackWindowsEx.h"
+#include "core/net/TickClock.h"
+#include "core/queue/TaskLaunch.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <exception>
+#include <unordered_set>
+
+namespace quillo {
+
+namespace {
+
+// Runs a clean-up when the scope ends, also by an exception.
+template <class F> class TFinally {
+public:
+    explicit TFinally(F f) : FF(std::move(f)) {}
+    ~TFinally() { FF(); }
+    TFinally(const TFinally&) = delete;
+    TFinally& operator=(const TFinally&) = delete;
+
+private:
+    F FF;
+};
+
+} // namespace
+
+TScheduler::TScheduler(TUploadQueue& Queue, TSchedulerOptions Options, TSchedulerHooks Hooks)
+    : FQueue(Queue), FOptions(std::move(Options)), FHooks(std::move(Hooks)) {
+    if (FOptions.OwnTimer) {
+        FTimer = std::make_unique<QTimer>();
+        FTimer->setInterval(1000);
+        QObject::connect(FTimer.get(), &QTimer::timeout, [this] { TimerTimer(); });
+    }
+}
+
+TScheduler::~TScheduler() = default;
+
+double TScheduler::Now() const {
+    return FOptions.Clock.Now ? FOptions.Clock.Now() : NowDateTime();
+}
+
+uint32_t TScheduler::Tick() const {
+    return FOptions.Clock.Tick ? FOptions.Clock.Tick() : GetTickCount32();
+}
+
+const char* TScheduler::IdleSpeedNotice() {
+    return "Ready.";
+}
+
+void TScheduler::SetTimerEnabled(bool Enabled) {
+    FTimerEnabled = Enabled;
+    if (!FTimer)
+        return;
+    if (Enabled && FTimerHolds == 0)
+        FTimer->start();
+    else if (!Enabled)
+        FTimer->stop();
+}
+
+// ChangeTaskStates may nest (a command served while a thread is being destroyed): the timer
+// comes back only when the outermost one ends.
+void TScheduler::HoldTimer() {
+    ++FTimerHolds;
+    SetTimerEnabled(false);
+}
+
+void TScheduler::ReleaseTimer() {
+    if (FTimerHolds > 0)
+        --FTimerHolds;
+    if (FTimerHolds == 0)
+        SetTimerEnabled(true);
+}
+
+bool TScheduler::SaveJobs() {
+    const std::string file = FOptions.JobsFile.empty() ? JobsFileName() : FOptions.JobsFile;
+    TJobsErrorReporter report = FHooks.JobsError;
+    if (!report)
+        report = [](const std::string&, const std::string&) {};
+    return quillo::SaveJobs(FQueue, file, report);
+}
+
+void TScheduler::Refreshed(TJobId Id, bool Refresh) {
+    if (!FQueue.FindTask(Id))
+        return;
+    FQueue.TaskChangedById(Id);
+    if (Refresh && FHooks.TaskRefreshed)
+        FHooks.TaskRefreshed(Id);
+}
+
+void TScheduler::TimerTimer() {
+    // A tick that arrives while this one waits for a thread to end would only repeat it.
+    if (FTickDepth > 0)
+        return;
+    ++FTickDepth;
+    TFinally done([this] { --FTickDepth; });
+
+    const TAppSettings& s = AppSettings;
+
+    if (s.Scheduler.Enabled) {
+        const bool inside = TimeInWindow(Now(), s.Scheduler.StartTime, s.Scheduler.EndTime);
+        if (!FInsideSchedulerWindow && inside) {
+            FInsideSchedulerWindow = true;
+        } else if (FInsideSchedulerWindow && !inside) {
+            FInsideSchedulerWindow = false;
+            if (s.Scheduler.AbortNonFinished)
+                StopRunningTasks();
+        }
+    }
+
+    CollectFinishedTasks();
+
+    if (FQueue.FUploadsStarted && FQueue.CountTasksIn({jsQueued, jsUploading}) == 0) {
+        FQueue.FUploadsStarted = false;
+        const bool stealth = FHooks.StealthMode && FHooks.StealthMode();
+        if (FHooks.BatchCompleted)
+            FHooks.BatchCompleted();
+        if (AppSettings.General.NotifyUploadFinished && !stealth && FHooks.NotifyUploadFinished)
+            FHooks.NotifyUploadFinished();
+        if (AppSettings.General.ShutDownWhenFinished) {
+            SaveJobs();
+            if (FHooks.ShutDown)
+                FHooks.ShutDown(stealth);
+        }
+    }
+
+    if (!FQueue.FExitRequested && (!AppSettings.Scheduler.Enabled || FInsideSchedulerWindow))
+        LaunchQueuedTasks();
+
+    FStatus = ComposeStatus();
+    if (FHooks.StatusChanged)
+        FHooks.StatusChanged(FStatus);
+}
+
+TSchedulerStatus TScheduler::ComposeStatus() const {
+    const TAppSettings& s = AppSettings;
+    TSchedulerStatus status;
+    if (FQueue.RunningCount() != 0) {
+        status.Text = ResString(rmUploading);
+        if (s.Scheduler.Enabled)
+            status.Text +=
+                " " + FormatText(ResString(rmScheduledStop), {FormatTimeOfDay(s.Scheduler.EndTime)});
+        const double kb = TIdStackWindowsEx::Instance().CurrentSpeed.load() / 1024.0;
+        status.Speed = FormatText(ResString(rmUploadSpeed), {FormatText("%.1f", {kb})});
+    } else {
+        status.Text = ResString(rmIdle);
+        if (s.Scheduler.Enabled)
+            status.Text +=
+                " " + FormatText(ResString(rmScheduledStartStop), {FormatTimeOfDay(s.Scheduler.StartTime),
+                                                                   FormatTimeOfDay(s.Scheduler.EndTime)});
+        status.Speed = IdleSpeedNotice();
+    }
+    if (s.General.ShutDownWhenFinished)
+        status.Text += " " + ResString(s.General.Hibernate ? rmWillHibernate : rmWillShutDown);
+    return status;
+}
+
+void TScheduler::LaunchQueuedTasks() {
+    bool launched = false;
+    for (TJobId id : FQueue.TaskIds()) {
+        if (FQueue.RunningCount() >= AppSettings.UploadManager.ParallelThreads)
+            break;
+        const TUploadJobData* task = FQueue.FindTask(id);
+        if (!task || task->State != jsQueued)
+            continue;
+        SetTaskState(*FQueue.IndexOfTask(id), jsUploading, true);
+        launched = true;
+    }
+    if (launched)
+        SaveJobs();
+}
+
+void TScheduler::CollectFinishedTasks() {
+    // Backwards, and each move appends: tasks that finished in the same tick reach the finished
+    // list in reverse queue order.
+    const std::vector<TJobId> ids = FQueue.TaskIds();
+    bool changed = false;
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+        const TUploadJobData* task = FQueue.FindTask(*it);
+        if (!task)
+            continue;
+        if (task->State == jsFinished) {
+            FQueue.MoveToFinishedById(*it);
+            changed = true;
+        } else if (task->State != jsUploading && task->Uploader) {
+            FQueue.ReleaseThreadById(*it);
+            changed = true;
+        }
+    }
+    if (changed) {
+        SaveJobs();
+        if (FHooks.ViewsChanged)
+            FHooks.ViewsChanged();
+        FQueue.UpdateQueueSummary();
+    }
+}
+
+void TScheduler::StopRunningTasks() {
+    if (FQueue.RunningCount() == 0)
+        return;
+    bool changed = false;
+    for (TJobId id : FQueue.TaskIds()) {
+        const TUploadJobData* task = FQueue.FindTask(id);
+        if (!task || task->State != jsUploading)
+            continue;
+        SetTaskState(*FQueue.IndexOfTask(id), jsDelayed, true);
+        changed = true;
+    }
+    if (changed)
+        SaveJobs();
+}
+
+void TScheduler::SetTaskState(std::size_t Index, TJobState NewState, bool Refresh) {
+    TUploadJobData& task = FQueue.Task(Index);
+    if (task.State == NewState)
+        return;
+    const TJobId id = task.Id();
+    if (NewState == jsUploading) {
+        LaunchTask(Index);
+    } else {
+        FQueue.ReleaseThread(Index);
+        // The release may have served a command that removed the task.
+        TUploadJobData* still = FQueue.FindTask(id);
+        if (!still)
+            return;
+        // An upload that completed just as it was stopped keeps its links: it stays Finished
+        // and the next tick moves it, instead of being queued or delayed for a second upload.
+        if (still->State != jsFinished || task.Uploader)
+            still->State = NewState;
+    }
+    Refreshed(id, Refresh);
+}
+
+void TScheduler::ReleaseThread(std::size_t Index) {
+    FQueue.ReleaseThread(Index);
+}
+
+void TScheduler::LaunchFailed(TJobId Id, const std::string& Message) {
+    TUploadJobData* task = FQueue.FindTask(Id);
+    if (!task)
+        return;
+    task->State = jsError;
+    task->StatusText = SingleLine(Message);
+    FQueue.ReleaseThreadById(Id);
+}
+
+void TScheduler::LaunchTask(std::size_t Index) {
+    TUploadJobData& task = FQueue.Task(Index);
+    if (task.State == jsUploading)
+        return;
+    const TJobId id = task.Id();
+    // A task that ended on its own keeps its thread until the next tick; Start Now! may come
+    // first. Its old thread goes before a new one is attached, or it would be lost.
+    if (task.Uploader) {
+        FQueue.ReleaseThreadById(id);
+        if (!FQueue.FindTask(id))
+            return;
+    }
+    TUploadJobData& t = *FQueue.FindTask(id);
+    t.State = jsUploading;
+    t.StartTime = Now();
+    t.EndTime = t.StartTime;
+    t.Elapsed = 0;
+    t.TimeLeft = 0;
+    t.Percent = 0;
+    t.Speed = 0;
+    t.Reserved = {};
+    t.StatusText = ResString(rmStarting);
+    FQueue.FUploadsStarted = true;
+
+    TUploaderHandle uploader =
+        CreateTaskUploader(t.Method, &t, [this](TInternetThread& thread, TInternetThreadEvent event) {
+            OnUploadThreadEvent(thread, event);
+        });
+    if (!uploader) {
+        LaunchFailed(id, UnknownMethodMessage(t.Method));
+        return;
+    }
+    TUploader* raw = uploader.get();
+    FQueue.AttachUploader(*FQueue.IndexOfTask(id), std::move(uploader));
+    try {
+        const TUploadManagerSettings& um = AppSettings.UploadManager;
+        StartTaskUploader(*raw, t, um.SendBufferSize * 1024, um.ConnectTimeout * 1000, um.ReadTimeout * 1000);
+    } catch (const std::exception& e) {
+        LaunchFailed(id, e.what());
+    } catch (...) {
+        LaunchFailed(id, "Unknown error");
+    }
+}
+
+void TScheduler::ChangeTaskStates(TJobStates Filter, TJobState NewState) {
+    ChangeTaskStatesOf(FQueue.TaskIds(), Filter, NewState);
+}
+
+void TScheduler::ChangeTaskStates(TJobStates Filter, TJobState NewState,
+                                  const std::vector<TJobId>& Selected) {
+    if (Selected.empty())
+        return;
+    const std::unordered_set<TJobId> chosen(Selected.begin(), Selected.end());
+    std::vector<TJobId> ids = FQueue.TaskIds();
+    std::erase_if(ids, [&](TJobId id) { return !chosen.count(id); });
+    if (ids.empty())
+        return;
+    ChangeTaskStatesOf(ids, Filter, NewState);
+}
+
+void TScheduler::ChangeTaskStatesOf(const std::vector<TJobId>& Ids, TJobStates Filter, TJobState NewState) {
+    HoldTimer();
+    TFinally done([this] {
+        SaveJobs();
+        ReleaseTimer();
+    });
+    for (TJobId id : Ids) {
+        const TUploadJobData* task = FQueue.FindTask(id);
+        if (!task)
+            continue;
+        if (!Filter.IsAll() && !Filter.Contains(task->State))
+            continue;
+        SetTaskState(*FQueue.IndexOfTask(id), NewState, true);
+    }
+}
+
+void TScheduler::OnUploadThreadEvent(TInternetThread& Thread, TInternetThreadEvent Event) {
+    auto* task = static_cast<TUploadJobData*>(Thread.Data());
+    if (!task)
+        return;
+    task->StatusText = Thread.StateText();
+    switch (Event) {
+    case ieFinished:
+        if (Thread.WorkResult() == trSuccess) {
+            task->EndTime = Now();
+            task->State = jsFinished;
+            task->ResumeInfo.clear();
+            task->StatusText = UploaderResultText(Thread);
+        } else {
+            task->State = jsError;
+            task->ResumeInfo = UploaderInfoText(Thread);
+            task->StatusText = SingleLine(Thread.ErrorText());
+        }
+        break;
+    case ieProgress:
+        task->StatusText =
+            FormatText(ResString(rmUploadingFileBytes),
+                       {FormatThousands(Thread.BytesDone()), FormatThousands(Thread.BytesTotal())});
+        task->Percent = Thread.Percent();
+        task->Elapsed = Thread.TransferElapsedMs();
+        task->TimeLeft = Thread.TransferRemainingMs();
+        task->Speed = Thread.TransferSpeed();
+        break;
+    case ieStarted:
+    case ieStatusText:
+        break;
+    }
+    // The record outlives a nested removal while its thread is being destroyed; only a task
+    // still in the queue is repainted.
+    const TJobId id = FQueue.FindTask(task->Id()) == task ? task->Id() : NoJobId;
+    if (id != NoJobId)
+        FQueue.TaskChangedById(id);
+    if (FHooks.ThreadEvent)
+        FHooks.ThreadEvent(id, Event);
+}
+
+} // namespace quillo

@@ -1,0 +1,401 @@
+// The scheduler driven tick by tick with a scripted clock and fake upload threads.
+#include "FakeUploader.h"
+
+#include "core/app/DataFolder.h"
+#include "core/app/MyUtils.h"
+#include "core/app/Settings.h"
+#include "core/queue/JobsFile.h"
+#include "core/queue/Scheduler.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillo {
+namespace {
+
+using test::foFail;
+using test::foSucceed;
+using test::SetFakeOutcome;
+using test::WaitUntil;
+
+constexpr double Day = 46000.0; // some day; only the time of day matters to the window
+double At(int h, int m, int s = 0) {
+    return Day + (h * 3600.0 + m * 60.0 + s) / 86400.0;
+}
+
+class SchedulerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FHome = test::UseFreshHome().toStdString();
+        test::EnsureFakeMethodRegistered();
+        test::ResetFakeUploads();
+        CommitSettings(TAppSettings{});
+        TSchedulerOptions options;
+        options.OwnTimer = false;
+        options.Clock.Now = [this] { return FNow; };
+        TSchedulerHooks hooks;
+        hooks.StatusChanged = [this](const TSchedulerStatus& s) { FStatuses.push_back(s); };
+        hooks.BatchCompleted = [this] { ++FBatches; };
+        hooks.NotifyUploadFinished = [this] { ++FNotifies; };
+        hooks.ShutDown = [this](bool stealth) { FShutDowns.push_back(stealth); };
+        hooks.StealthMode = [this] { return FStealth; };
+        hooks.JobsError = [this](const std::string&, const std::string& text) {
+            FJobsErrors.push_back(text);
+        };
+        FScheduler = std::make_unique<TScheduler>(FQueue, options, hooks);
+    }
+    void TearDown() override {
+        FScheduler->StopRunningTasks();
+        FScheduler.reset();
+        CommitSettings(TAppSettings{});
+    }
+
+    std::string MakeFile(const std::string& name, const std::string& content = "data") {
+        const std::string path = FHome + "/" + name;
+        QFile f(QString::fromStdString(path));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content.data(), static_cast<qint64>(content.size()));
+        return path;
+    }
+    TJobId AddTask(const std::string& name, TJobState state,
+                   const std::string& method = test::FakeMethodName) {
+        const std::size_t index = FQueue.AddTask(MakeFile(name), "", "", method);
+        FQueue.Task(index).State = state;
+        return FQueue.Task(index).Id();
+    }
+    TUploadJobData& Task(TJobId id) {
+        TUploadJobData* t = FQueue.FindTask(id);
+        EXPECT_NE(t, nullptr);
+        return *t;
+    }
+    TJobState StateOf(TJobId id) { return Task(id).State; }
+    int Uploading() const { return FQueue.CountTasksIn({jsUploading}); }
+    void Finish(TJobId id, test::TFakeOutcome outcome = foSucceed) {
+        SetFakeOutcome(Task(id).FileName, outcome);
+        ASSERT_TRUE(WaitUntil([&] { return StateOf(id) != jsUploading; }));
+    }
+    void Tick() {
+        FScheduler->TimerTimer();
+        ASSERT_LE(FQueue.RunningCount(), std::max(AppSettings.UploadManager.ParallelThreads, 0));
+    }
+    std::vector<std::string> FinishedNames() const {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < FQueue.FinishedCount(); ++i)
+            names.push_back(JobFileNamePart(FQueue.Finished(i).FileName));
+        return names;
+    }
+
+    std::string FHome;
+    double FNow = At(12, 0);
+    bool FStealth = false;
+    int FBatches = 0;
+    int FNotifies = 0;
+    std::vector<bool> FShutDowns;
+    std::vector<TSchedulerStatus> FStatuses;
+    std::vector<std::string> FJobsErrors;
+    TUploadQueue FQueue;
+    std::unique_ptr<TScheduler> FScheduler;
+};
+
+TEST_F(SchedulerTest, TwoSlotsFiveTasksStartTopmostQueuedFirst) {
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.ParallelThreads = 2; });
+    std::vector<TJobId> t;
+    for (int i = 1; i <= 5; ++i)
+        t.push_back(AddTask("f" + std::to_string(i), jsQueued));
+
+    Tick();
+    EXPECT_EQ(StateOf(t[0]), jsUploading);
+    EXPECT_EQ(StateOf(t[1]), jsUploading);
+    EXPECT_EQ(Uploading(), 2);
+    EXPECT_EQ(FQueue.RunningCount(), 2);
+    EXPECT_EQ(Task(t[0]).StatusText.empty(), false);
+    Tick();
+    EXPECT_EQ(Uploading(), 2);
+
+    // Task 4 is held back: when a slot frees, 3 comes first, then 5 (4 is passed over).
+    FScheduler->SetTaskState(*FQueue.IndexOfTask(t[3]), jsDelayed, true);
+    Finish(t[1]);
+    EXPECT_EQ(StateOf(t[1]), jsFinished);
+    EXPECT_EQ(FQueue.RunningCount(), 2) << "an ended thread is kept until the next tick";
+    Tick();
+    EXPECT_EQ(FQueue.FindTask(t[1]), nullptr);
+    EXPECT_EQ(StateOf(t[2]), jsUploading);
+    EXPECT_EQ(StateOf(t[4]), jsQueued);
+    Finish(t[0]);
+    Tick();
+    EXPECT_EQ(StateOf(t[4]), jsUploading);
+    EXPECT_EQ(StateOf(t[3]), jsDelayed);
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"f2", "f1"}));
+    EXPECT_EQ(FStatuses.back().Text, "Uploading...");
+    EXPECT_EQ(FStatuses.back().Speed.rfind("Upload speed: ", 0), 0u) << FStatuses.back().Speed;
+}
+
+TEST_F(SchedulerTest, NoSlotsStartsNothingButStartNowDoes) {
+    for (int limit : {0, -3}) {
+        UpdateSettings([&](TAppSettings& s) { s.UploadManager.ParallelThreads = limit; });
+        const TJobId a = AddTask("a" + std::to_string(limit), jsQueued);
+        const TJobId b = AddTask("b" + std::to_string(limit), jsQueued);
+        Tick();
+        Tick();
+        EXPECT_EQ(StateOf(a), jsQueued);
+        EXPECT_EQ(StateOf(b), jsQueued);
+        EXPECT_EQ(FStatuses.back().Text, "Idle.");
+        FScheduler->ChangeTaskStates(AllJobStates, jsUploading, {b});
+        EXPECT_EQ(StateOf(a), jsQueued);
+        EXPECT_EQ(StateOf(b), jsUploading);
+        FScheduler->StopRunningTasks();
+        EXPECT_EQ(StateOf(b), jsDelayed);
+        EXPECT_EQ(FQueue.RunningCount(), 0);
+    }
+}
+
+TEST_F(SchedulerTest, WindowAcrossMidnightOpensAtStartAndAbortsAtStop) {
+    UpdateSettings([](TAppSettings& s) {
+        s.UploadManager.ParallelThreads = 2;
+        s.Scheduler.Enabled = true;
+        s.Scheduler.StartTime = 23.0 / 24;
+        s.Scheduler.EndTime = 1.0 / 24;
+        s.Scheduler.AbortNonFinished = true;
+    });
+    const TJobId a = AddTask("a", jsQueued);
+    const TJobId b = AddTask("b", jsQueued);
+    FNow = At(22, 59, 59);
+    Tick();
+    EXPECT_EQ(Uploading(), 0);
+    EXPECT_EQ(FStatuses.back().Text, "Idle. Scheduled to start at 23:00:00 and to stop at 1:00:00.");
+    FNow = At(23, 0);
+    Tick();
+    EXPECT_TRUE(FScheduler->FInsideSchedulerWindow);
+    EXPECT_EQ(StateOf(a), jsUploading);
+    EXPECT_EQ(StateOf(b), jsUploading);
+    EXPECT_EQ(FStatuses.back().Text, "Uploading... Scheduled to stop at 1:00:00.");
+    FNow = At(0, 59, 59) + 1;
+    Tick();
+    EXPECT_EQ(Uploading(), 2);
+    FNow = At(1, 0) + 1;
+    Tick();
+    EXPECT_FALSE(FScheduler->FInsideSchedulerWindow);
+    EXPECT_EQ(StateOf(a), jsDelayed);
+    EXPECT_EQ(StateOf(b), jsDelayed);
+    EXPECT_EQ(FQueue.RunningCount(), 0);
+    // The stop was written to the jobs file.
+    TUploadQueue reread;
+    ASSERT_TRUE(LoadJobs(reread, JobsFileName(), {}));
+    EXPECT_EQ(reread.Task(0).State, jsDelayed);
+    // The next night does not resume them.
+    FNow = At(23, 0) + 1;
+    Tick();
+    EXPECT_EQ(Uploading(), 0);
+}
+
+TEST_F(SchedulerTest, WindowWithoutAbortLetsRunningTasksFinish) {
+    UpdateSettings([](TAppSettings& s) {
+        s.Scheduler.Enabled = true;
+        s.Scheduler.StartTime = 23.0 / 24;
+        s.Scheduler.EndTime = 1.0 / 24;
+        s.Scheduler.AbortNonFinished = false;
+        s.UploadManager.ParallelThreads = 1;
+    });
+    const TJobId a = AddTask("a", jsQueued);
+    const TJobId b = AddTask("b", jsQueued);
+    FNow = At(23, 30);
+    Tick();
+    FNow = At(1, 30) + 1;
+    Tick();
+    EXPECT_EQ(StateOf(a), jsUploading);
+    Finish(a);
+    Tick();
+    EXPECT_EQ(StateOf(b), jsQueued) << "nothing starts outside the window";
+}
+
+TEST_F(SchedulerTest, EqualStartAndStopNeverOpens) {
+    UpdateSettings([](TAppSettings& s) {
+        s.Scheduler.Enabled = true;
+        s.Scheduler.StartTime = 8.0 / 24;
+        s.Scheduler.EndTime = 8.0 / 24;
+    });
+    const TJobId a = AddTask("a", jsQueued);
+    for (double t : {At(0, 0), At(7, 59, 59), At(8, 0), At(8, 0, 1), At(12, 0), At(23, 59, 59)}) {
+        FNow = t;
+        Tick();
+        EXPECT_FALSE(FScheduler->FInsideSchedulerWindow) << FormatTimeOfDay(t);
+        EXPECT_EQ(StateOf(a), jsQueued) << FormatTimeOfDay(t);
+    }
+}
+
+TEST_F(SchedulerTest, TasksFinishingInOneTickArriveInReverseQueueOrder) {
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.ParallelThreads = 3; });
+    const TJobId a = AddTask("a", jsQueued);
+    const TJobId b = AddTask("b", jsQueued);
+    const TJobId c = AddTask("c", jsQueued);
+    Tick();
+    Finish(a);
+    Finish(c);
+    Tick();
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"c", "a"}));
+    // The result lines without the signature became the finished record's Result.
+    const TFinishedUploadJobData& done = FQueue.Finished(0);
+    EXPECT_EQ(GetValueOfKey("download-link", done.Result), "http://127.0.0.1/dl/c");
+    EXPECT_EQ(GetValueOfKey("signature", done.Result), "");
+    EXPECT_EQ(done.Result.substr(done.Result.size() - 2), "\r\n");
+    EXPECT_DOUBLE_EQ(done.EndTime, FNow);
+    EXPECT_EQ(StateOf(b), jsUploading);
+    EXPECT_EQ(FQueue.RunningCount(), 1);
+    TUploadQueue reread;
+    ASSERT_TRUE(LoadJobs(reread, JobsFileName(), {}));
+    EXPECT_EQ(reread.FinishedCount(), 2u);
+    EXPECT_EQ(reread.TaskCount(), 1u);
+}
+
+TEST_F(SchedulerTest, CompletionActionsRunOncePerBatch) {
+    struct TCase {
+        bool Stealth, Notify, ShutDown;
+        int Notifies;
+        std::vector<bool> ShutDowns;
+    };
+    const TCase cases[] = {
+        {false, true, false, 1, {}},
+        {true, true, false, 0, {}},
+        {false, false, true, 0, {false}},
+        {true, true, true, 0, {true}},
+    };
+    int batch = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(batch);
+        FStealth = c.Stealth;
+        FNotifies = 0;
+        FShutDowns.clear();
+        FBatches = 0;
+        UpdateSettings([&](TAppSettings& s) {
+            s.General.NotifyUploadFinished = c.Notify;
+            s.General.ShutDownWhenFinished = c.ShutDown;
+        });
+        const TJobId a = AddTask("a" + std::to_string(batch), jsQueued);
+        const TJobId b = AddTask("b" + std::to_string(batch), jsQueued);
+        const TJobId held = AddTask("held" + std::to_string(batch), jsDelayed);
+        ++batch;
+        Tick();
+        Finish(a);
+        Tick();
+        EXPECT_EQ(FBatches, 0) << "one task still runs";
+        Finish(b, foFail);
+        Tick();
+        Tick();
+        Tick();
+        EXPECT_EQ(FBatches, 1);
+        EXPECT_EQ(FNotifies, c.Notifies);
+        EXPECT_EQ(FShutDowns, c.ShutDowns);
+        EXPECT_EQ(StateOf(b), jsError);
+        EXPECT_EQ(Task(b).StatusText, "The fake server refused the file");
+        EXPECT_EQ(StateOf(held), jsDelayed) << "a delayed task does not hold completion back";
+        if (c.ShutDown)
+            EXPECT_NE(FStatuses.back().Text.find("Computer will be shut down when finished."),
+                      std::string::npos);
+    }
+}
+
+TEST_F(SchedulerTest, FailedLaunchLeavesErrorAndStartsTheNextInTheSameTick) {
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.ParallelThreads = 1; });
+    // A path that exists but cannot be opened as a file, and a method nobody registered.
+    const std::size_t folderIndex = FQueue.AddTask(MakeFile("x"), "", "", test::FakeMethodName);
+    const TJobId folder = FQueue.Task(folderIndex).Id();
+    Task(folder).FileName = FHome + "/a-folder";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Task(folder).FileName)));
+    Task(folder).State = jsQueued;
+    const TJobId unknown = AddTask("u", jsQueued, "http method");
+    const TJobId good = AddTask("g", jsQueued);
+    Tick();
+    EXPECT_EQ(StateOf(folder), jsError);
+    EXPECT_NE(Task(folder).StatusText.find("a-folder"), std::string::npos) << Task(folder).StatusText;
+    EXPECT_EQ(Task(folder).Uploader, nullptr);
+    EXPECT_EQ(StateOf(unknown), jsError);
+    EXPECT_EQ(Task(unknown).StatusText, "There is no upload method named \"http method\"");
+    EXPECT_EQ(StateOf(good), jsUploading);
+    EXPECT_EQ(FQueue.RunningCount(), 1);
+}
+
+TEST_F(SchedulerTest, StoppedTaskKeepsAbortInfoAndDelayedState) {
+    const TJobId a = AddTask("a", jsQueued);
+    Task(a).ResumeInfo = "upserver=127.0.0.1\r\n";
+    Tick();
+    ASSERT_EQ(StateOf(a), jsUploading);
+    ASSERT_TRUE(WaitUntil([&] { return Task(a).StatusText == "Uploading file..."; }));
+    FScheduler->ChangeTaskStates({jsQueued, jsUploading, jsError}, jsDelayed, {a});
+    EXPECT_EQ(StateOf(a), jsDelayed);
+    EXPECT_EQ(Task(a).StatusText, "Aborted by user");
+    EXPECT_EQ(Task(a).ResumeInfo, "upserver=127.0.0.1\r\n");
+    EXPECT_EQ(FQueue.RunningCount(), 0);
+    EXPECT_TRUE(FScheduler->TimerEnabled()) << "every change of states switches the timer on";
+}
+
+TEST_F(SchedulerTest, SelectedChangeWithEmptySelectionWritesNothing) {
+    AddTask("a", jsDelayed);
+    FScheduler->ChangeTaskStates({jsDelayed}, jsQueued, std::vector<TJobId>{});
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(JobsFileName())));
+    EXPECT_FALSE(FScheduler->TimerEnabled());
+    FScheduler->ChangeTaskStates({jsDelayed}, jsQueued);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(JobsFileName())));
+    EXPECT_EQ(FQueue.Task(0).State, jsQueued);
+}
+
+// Destroying a thread serves the event loop: a command and a tick that run meanwhile must not
+// make the outer walk skip, repeat or lose a task.
+TEST_F(SchedulerTest, WalksSurviveNestedCommandsWhileThreadsEnd) {
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.ParallelThreads = 4; });
+    const TJobId a = AddTask("a", jsQueued);
+    const TJobId b = AddTask("b", jsQueued);
+    const TJobId c = AddTask("c", jsQueued);
+    const TJobId d = AddTask("d", jsQueued);
+    Tick();
+    ASSERT_EQ(FQueue.RunningCount(), 4);
+    Finish(d);
+    test::SetFakeAbortDelayMs(150);
+    int nested = 0;
+    QTimer::singleShot(20, [&] {
+        ++nested;
+        FQueue.DeleteTaskById(b);
+        FScheduler->TimerTimer();
+        FScheduler->ChangeTaskStates({jsUploading}, jsQueued, {c});
+    });
+    FScheduler->StopRunningTasks();
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(FQueue.FindTask(b), nullptr);
+    EXPECT_EQ(StateOf(a), jsDelayed);
+    // c was re-queued by the nested command, so the outer walk left it alone.
+    EXPECT_EQ(StateOf(c), jsQueued);
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"d"})) << "the nested tick collected d once";
+    int withThread = 0;
+    for (std::size_t i = 0; i < FQueue.TaskCount(); ++i)
+        withThread += FQueue.Task(i).Uploader ? 1 : 0;
+    EXPECT_EQ(FQueue.RunningCount(), withThread);
+    Tick();
+    EXPECT_EQ(StateOf(c), jsUploading);
+}
+
+TEST_F(SchedulerTest, ProgressEventsFillTheTask) {
+    const TJobId a = AddTask("a", jsQueued);
+    std::vector<TInternetThreadEvent> events;
+    FScheduler->Hooks().ThreadEvent = [&](TJobId id, TInternetThreadEvent e) {
+        EXPECT_EQ(id, a);
+        events.push_back(e);
+    };
+    Tick();
+    Finish(a);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), ieStarted);
+    EXPECT_EQ(events.back(), ieFinished);
+    EXPECT_EQ(StateOf(a), jsFinished);
+    EXPECT_TRUE(Task(a).ResumeInfo.empty());
+}
+
+} // namespace
+} // namespace quillo
