@@ -94,6 +94,8 @@ using TUploaderHandle = std::unique_ptr<TUploader, TUploaderDeleter>;
 using TJobId = std::uint64_t;
 constexpr TJobId NoJobId = 0;
 
+template <class TRecord> class TJobList;
+
 struct TUploadJobData {
     TJobState State = jsQueued;
     std::string FileName;
@@ -116,9 +118,9 @@ struct TUploadJobData {
     TJobId Id() const { return FId; }
 
 private:
-    friend class TUploadQueue;
+    template <class> friend class TJobList;
     TJobId FId = NoJobId;
-    std::size_t FIndex = 0; // position in the queue, kept current by TUploadQueue
+    std::size_t FIndex = 0; // position in its list, kept current by the list
 };
 
 struct TFinishedUploadJobData {
@@ -134,7 +136,7 @@ struct TFinishedUploadJobData {
     TJobId Id() const { return FId; }
 
 private:
-    friend class TUploadQueue;
+    template <class> friend class TJobList;
     TJobId FId = NoJobId;
     std::size_t FIndex = 0;
 };

@@ -4,12 +4,12 @@
 #include "core/l10n/ResMessages.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 namespace quillo {
 
 namespace {
-// Marks the queue as busy notifying for the duration of a callback round.
 struct TNotifyScope {
     explicit TNotifyScope(int& depth) : FDepth(depth) { ++FDepth; }
     ~TNotifyScope() { --FDepth; }
@@ -35,68 +35,73 @@ template <class F> void TUploadQueue::Notify(F&& call) {
     if (FObservers.empty())
         return;
     TNotifyScope scope(FNotifying);
-    // A copy: an observer may remove itself.
-    const std::vector<TUploadQueueObserver*> observers = FObservers;
+    const std::vector<TUploadQueueObserver*> observers = FObservers; // one may remove itself
     for (TUploadQueueObserver* o : observers)
         call(*o);
 }
 
-TUploadQueue::TTaskPtr& TUploadQueue::TaskSlot(std::size_t index) {
-    if (index >= FTasks.size())
-        throw std::out_of_range("Task index " + std::to_string(index) + " is outside the upload queue");
-    return FTasks[index];
+template <class TRecord>
+void TUploadQueue::AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TRecord>&& records) {
+    if (records.empty())
+        return;
+    CheckNotNotifying();
+    const std::size_t first = list.Size();
+    const std::size_t count = records.size();
+    Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeInserted(which, first, count); });
+    list.Reserve(count);
+    for (TRecord& r : records)
+        list.Append(std::move(r), FNextId++);
+    records.clear();
+    Notify([&](TUploadQueueObserver& o) { o.RowsInserted(which, first, count); });
 }
 
-TUploadQueue::TFinishedPtr& TUploadQueue::FinishedSlot(std::size_t index) {
-    if (index >= FFinished.size())
-        throw std::out_of_range("Index " + std::to_string(index) + " is outside the finished list");
-    return FFinished[index];
+template <class TRecord>
+void TUploadQueue::RemoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t index) {
+    CheckNotNotifying();
+    list.Slot(index);
+    Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeRemoved(which, index, 1); });
+    // Whoever else still holds the record (a thread release in progress) lets it go later.
+    list.RemoveAt(index);
+    Notify([&](TUploadQueueObserver& o) { o.RowsRemoved(which, index, 1); });
 }
+
+template <class TRecord>
+void TUploadQueue::MoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t from, std::size_t to) {
+    CheckNotNotifying();
+    list.Slot(from);
+    list.Slot(to);
+    if (from == to)
+        return;
+    Notify([&](TUploadQueueObserver& o) { o.RowAboutToBeMoved(which, from, to); });
+    list.Move(from, to);
+    Notify([&](TUploadQueueObserver& o) { o.RowMoved(which, from, to); });
+}
+
+template <class TRecord> void TUploadQueue::ResetList(TQueueList which, TJobList<TRecord>& list) {
+    Notify([&](TUploadQueueObserver& o) { o.ListAboutToBeReset(which); });
+    list.Clear();
+    Notify([&](TUploadQueueObserver& o) { o.ListReset(which); });
+}
+
+// ---- upload queue ----------------------------------------------------------------------------
 
 TUploadJobData& TUploadQueue::Task(std::size_t index) {
-    return *TaskSlot(index);
+    return *FTasks.Slot(index);
 }
-
 const TUploadJobData& TUploadQueue::Task(std::size_t index) const {
-    return *const_cast<TUploadQueue*>(this)->TaskSlot(index);
+    return *FTasks.Slot(index);
 }
-
 TUploadJobData* TUploadQueue::FindTask(TJobId id) {
-    const auto it = FTaskById.find(id);
-    return it == FTaskById.end() ? nullptr : it->second;
+    return FTasks.Find(id);
 }
-
 const TUploadJobData* TUploadQueue::FindTask(TJobId id) const {
-    return const_cast<TUploadQueue*>(this)->FindTask(id);
+    return FTasks.Find(id);
 }
-
 std::optional<std::size_t> TUploadQueue::IndexOfTask(TJobId id) const {
-    const TUploadJobData* task = FindTask(id);
-    if (!task)
-        return std::nullopt;
-    return task->FIndex;
+    return FTasks.IndexOf(id);
 }
-
 std::vector<TJobId> TUploadQueue::TaskIds() const {
-    std::vector<TJobId> ids;
-    ids.reserve(FTasks.size());
-    for (const TTaskPtr& t : FTasks)
-        ids.push_back(t->FId);
-    return ids;
-}
-
-bool TUploadQueue::InQueue(const TUploadJobData* task) const {
-    return task->FIndex < FTasks.size() && FTasks[task->FIndex].get() == task;
-}
-
-void TUploadQueue::RenumberTasks(std::size_t first, std::size_t last) {
-    for (std::size_t i = first; i <= last && i < FTasks.size(); ++i)
-        FTasks[i]->FIndex = i;
-}
-
-void TUploadQueue::RenumberFinished(std::size_t first, std::size_t last) {
-    for (std::size_t i = first; i <= last && i < FFinished.size(); ++i)
-        FFinished[i]->FIndex = i;
+    return FTasks.Ids();
 }
 
 std::size_t TUploadQueue::AddTask(const std::string& fileName, const std::string& uploadName,
@@ -116,63 +121,86 @@ std::size_t TUploadQueue::AppendTask(TUploadJobData task) {
     std::vector<TUploadJobData> one;
     one.push_back(std::move(task));
     AppendAll(std::move(one), {});
-    return FTasks.size() - 1;
+    return FTasks.Size() - 1;
 }
 
-void TUploadQueue::AppendAll(std::vector<TUploadJobData> tasks,
-                             std::vector<TFinishedUploadJobData> finished) {
+void TUploadQueue::DeleteTask(std::size_t index) {
     CheckNotNotifying();
-    if (!tasks.empty()) {
-        const std::size_t first = FTasks.size();
-        const std::size_t count = tasks.size();
-        Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeInserted(qlTasks, first, count); });
-        FTasks.reserve(first + count);
-        FTaskById.reserve(first + count);
-        for (TUploadJobData& t : tasks) {
-            auto p = std::make_shared<TUploadJobData>(std::move(t));
-            p->FId = FNextId++;
-            p->FIndex = FTasks.size();
-            if (p->Uploader)
-                ++FRunningCount;
-            FTaskById.emplace(p->FId, p.get());
-            FTasks.push_back(std::move(p));
-        }
-        tasks.clear();
-        Notify([&](TUploadQueueObserver& o) { o.RowsInserted(qlTasks, first, count); });
-    }
-    if (!finished.empty()) {
-        const std::size_t first = FFinished.size();
-        const std::size_t count = finished.size();
-        Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeInserted(qlFinished, first, count); });
-        FFinished.reserve(first + count);
-        FFinishedById.reserve(first + count);
-        for (TFinishedUploadJobData& f : finished) {
-            auto p = std::make_shared<TFinishedUploadJobData>(std::move(f));
-            p->FId = FNextId++;
-            p->FIndex = FFinished.size();
-            FFinishedById.emplace(p->FId, p.get());
-            FFinished.push_back(std::move(p));
-        }
-        Notify([&](TUploadQueueObserver& o) { o.RowsInserted(qlFinished, first, count); });
-    }
+    std::shared_ptr<TUploadJobData> task = FTasks.Slot(index);
+    ReleaseThreadOf(task);
+    // Destroying the thread may have run nested code that moved or removed rows.
+    if (const std::optional<std::size_t> now = FTasks.IndexOf(task.get()))
+        RemoveRecord(qlTasks, FTasks, *now);
 }
 
-void TUploadQueue::ReleaseThreadOf(const TTaskPtr& task) {
+bool TUploadQueue::DeleteTaskById(TJobId id) {
+    const std::optional<std::size_t> index = IndexOfTask(id);
+    if (index)
+        DeleteTask(*index);
+    return index.has_value();
+}
+
+std::size_t TUploadQueue::MoveToFinished(std::size_t index) {
+    CheckNotNotifying();
+    const std::size_t at = AppendFinished(MakeFinishedRecord(Task(index)));
+    DeleteTask(index);
+    return at;
+}
+
+std::optional<std::size_t> TUploadQueue::MoveToFinishedById(TJobId id) {
+    const std::optional<std::size_t> index = IndexOfTask(id);
+    if (!index)
+        return std::nullopt;
+    return MoveToFinished(*index);
+}
+
+void TUploadQueue::MoveTask(std::size_t from, std::size_t to) {
+    MoveRecord(qlTasks, FTasks, from, to);
+}
+
+void TUploadQueue::TaskChanged(std::size_t index) {
+    FTasks.Slot(index);
+    Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlTasks, index, index); });
+}
+
+void TUploadQueue::TaskChangedById(TJobId id) {
+    if (const std::optional<std::size_t> index = IndexOfTask(id))
+        TaskChanged(*index);
+}
+
+void TUploadQueue::AllTasksChanged() {
+    if (FTasks.Size())
+        Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlTasks, 0, FTasks.Size() - 1); });
+}
+
+int TUploadQueue::CountTasksIn(TJobStates states) const {
+    if (states.IsAll())
+        return static_cast<int>(FTasks.Size());
+    int n = 0;
+    for (std::size_t i = 0; i < FTasks.Size(); ++i)
+        if (states.Contains(FTasks.Slot(i)->State))
+            ++n;
+    return n;
+}
+
+// ---- upload threads --------------------------------------------------------------------------
+
+void TUploadQueue::ReleaseThreadOf(std::shared_ptr<TUploadJobData> task) {
     if (!task->Uploader)
         return;
-    // Keep the record alive and uncounted before the thread goes: its last event (delivered
-    // while we wait for it) writes into the record and may run nested code that removes it.
-    TTaskPtr keepAlive = task;
-    TUploaderHandle uploader = std::move(keepAlive->Uploader);
-    keepAlive->Uploader.reset();
+    // `task` keeps the record alive, and it is uncounted before the thread goes: the thread's
+    // last event (delivered while we wait for it) writes into the record and may run nested
+    // code that removes it from the list.
+    TUploaderHandle uploader = std::move(task->Uploader);
+    task->Uploader.reset();
     --FRunningCount;
     uploader.reset();
 }
 
 bool TUploadQueue::ReleaseThread(std::size_t index) {
-    const TTaskPtr& slot = TaskSlot(index);
-    const bool had = static_cast<bool>(slot->Uploader);
-    ReleaseThreadOf(TTaskPtr(slot));
+    const std::shared_ptr<TUploadJobData> task = FTasks.Slot(index);
+    const bool had = static_cast<bool>(task->Uploader);
+    ReleaseThreadOf(task);
     return had;
 }
 
@@ -191,196 +219,96 @@ void TUploadQueue::AttachUploader(std::size_t index, TUploaderHandle uploader) {
     ++FRunningCount;
 }
 
-void TUploadQueue::RemoveTaskAt(std::size_t index) {
-    CheckNotNotifying();
-    Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeRemoved(qlTasks, index, 1); });
-    TTaskPtr gone = std::move(FTasks[index]);
-    FTasks.erase(FTasks.begin() + static_cast<std::ptrdiff_t>(index));
-    FTaskById.erase(gone->FId);
-    gone->FIndex = static_cast<std::size_t>(-1);
-    RenumberTasks(index, FTasks.size());
-    Notify([&](TUploadQueueObserver& o) { o.RowsRemoved(qlTasks, index, 1); });
-    // A nested thread release may still hold the record; it goes when the last holder lets go.
-}
-
-void TUploadQueue::DeleteTask(std::size_t index) {
-    CheckNotNotifying();
-    TTaskPtr task = TaskSlot(index);
-    ReleaseThreadOf(task);
-    // Destroying the thread may have run nested code that moved or removed rows.
-    if (!InQueue(task.get()))
-        return;
-    RemoveTaskAt(task->FIndex);
-}
-
-bool TUploadQueue::DeleteTaskById(TJobId id) {
-    const std::optional<std::size_t> index = IndexOfTask(id);
-    if (!index)
-        return false;
-    DeleteTask(*index);
-    return true;
-}
-
-std::size_t TUploadQueue::MoveToFinished(std::size_t index) {
-    CheckNotNotifying();
-    const std::size_t at = AppendFinished(MakeFinishedRecord(Task(index)));
-    DeleteTask(index);
-    return at;
-}
-
-std::optional<std::size_t> TUploadQueue::MoveToFinishedById(TJobId id) {
-    const std::optional<std::size_t> index = IndexOfTask(id);
-    if (!index)
-        return std::nullopt;
-    return MoveToFinished(*index);
-}
-
-void TUploadQueue::MoveTask(std::size_t from, std::size_t to) {
-    CheckNotNotifying();
-    TaskSlot(from);
-    TaskSlot(to);
-    if (from == to)
-        return;
-    Notify([&](TUploadQueueObserver& o) { o.RowAboutToBeMoved(qlTasks, from, to); });
-    if (from < to)
-        std::rotate(FTasks.begin() + from, FTasks.begin() + from + 1, FTasks.begin() + to + 1);
-    else
-        std::rotate(FTasks.begin() + to, FTasks.begin() + from, FTasks.begin() + from + 1);
-    RenumberTasks(std::min(from, to), std::max(from, to));
-    Notify([&](TUploadQueueObserver& o) { o.RowMoved(qlTasks, from, to); });
-}
-
-void TUploadQueue::TaskChanged(std::size_t index) {
-    TaskSlot(index);
-    Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlTasks, index, index); });
-}
-
-void TUploadQueue::TaskChangedById(TJobId id) {
-    if (const std::optional<std::size_t> index = IndexOfTask(id))
-        TaskChanged(*index);
-}
-
-void TUploadQueue::AllTasksChanged() {
-    if (!FTasks.empty())
-        Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlTasks, 0, FTasks.size() - 1); });
-}
-
-int TUploadQueue::CountTasksIn(TJobStates states) const {
-    if (states.IsAll())
-        return static_cast<int>(FTasks.size());
-    int n = 0;
-    for (const TTaskPtr& t : FTasks)
-        if (states.Contains(t->State))
-            ++n;
-    return n;
-}
+// ---- finished list ---------------------------------------------------------------------------
 
 TFinishedUploadJobData& TUploadQueue::Finished(std::size_t index) {
-    return *FinishedSlot(index);
+    return *FFinished.Slot(index);
 }
-
 const TFinishedUploadJobData& TUploadQueue::Finished(std::size_t index) const {
-    return *const_cast<TUploadQueue*>(this)->FinishedSlot(index);
+    return *FFinished.Slot(index);
 }
-
 TFinishedUploadJobData* TUploadQueue::FindFinished(TJobId id) {
-    const auto it = FFinishedById.find(id);
-    return it == FFinishedById.end() ? nullptr : it->second;
+    return FFinished.Find(id);
 }
-
 std::optional<std::size_t> TUploadQueue::IndexOfFinished(TJobId id) const {
-    const TFinishedUploadJobData* f = const_cast<TUploadQueue*>(this)->FindFinished(id);
-    if (!f)
-        return std::nullopt;
-    return f->FIndex;
+    return FFinished.IndexOf(id);
 }
-
 std::vector<TJobId> TUploadQueue::FinishedIds() const {
-    std::vector<TJobId> ids;
-    ids.reserve(FFinished.size());
-    for (const TFinishedPtr& f : FFinished)
-        ids.push_back(f->FId);
-    return ids;
+    return FFinished.Ids();
 }
 
 std::size_t TUploadQueue::AppendFinished(TFinishedUploadJobData record) {
     std::vector<TFinishedUploadJobData> one;
     one.push_back(std::move(record));
     AppendAll({}, std::move(one));
-    return FFinished.size() - 1;
+    return FFinished.Size() - 1;
 }
 
 void TUploadQueue::DeleteFinished(std::size_t index) {
-    CheckNotNotifying();
-    FinishedSlot(index);
-    Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeRemoved(qlFinished, index, 1); });
-    FFinishedById.erase(FFinished[index]->FId);
-    FFinished.erase(FFinished.begin() + static_cast<std::ptrdiff_t>(index));
-    RenumberFinished(index, FFinished.size());
-    Notify([&](TUploadQueueObserver& o) { o.RowsRemoved(qlFinished, index, 1); });
+    RemoveRecord(qlFinished, FFinished, index);
 }
 
 bool TUploadQueue::DeleteFinishedById(TJobId id) {
     const std::optional<std::size_t> index = IndexOfFinished(id);
-    if (!index)
-        return false;
-    DeleteFinished(*index);
-    return true;
+    if (index)
+        DeleteFinished(*index);
+    return index.has_value();
 }
 
 void TUploadQueue::MoveFinished(std::size_t from, std::size_t to) {
-    CheckNotNotifying();
-    FinishedSlot(from);
-    FinishedSlot(to);
-    if (from == to)
-        return;
-    Notify([&](TUploadQueueObserver& o) { o.RowAboutToBeMoved(qlFinished, from, to); });
-    if (from < to)
-        std::rotate(FFinished.begin() + from, FFinished.begin() + from + 1, FFinished.begin() + to + 1);
-    else
-        std::rotate(FFinished.begin() + to, FFinished.begin() + from, FFinished.begin() + from + 1);
-    RenumberFinished(std::min(from, to), std::max(from, to));
-    Notify([&](TUploadQueueObserver& o) { o.RowMoved(qlFinished, from, to); });
+    MoveRecord(qlFinished, FFinished, from, to);
 }
 
 void TUploadQueue::FinishedChanged(std::size_t index) {
-    FinishedSlot(index);
+    FFinished.Slot(index);
     Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlFinished, index, index); });
+}
+
+// ---- whole lists -----------------------------------------------------------------------------
+
+void TUploadQueue::AppendAll(std::vector<TUploadJobData> tasks,
+                             std::vector<TFinishedUploadJobData> finished) {
+    CheckNotNotifying();
+    int attached = 0;
+    for (const TUploadJobData& t : tasks)
+        attached += t.Uploader ? 1 : 0;
+    AppendRecords(qlTasks, FTasks, std::move(tasks));
+    FRunningCount += attached;
+    AppendRecords(qlFinished, FFinished, std::move(finished));
 }
 
 void TUploadQueue::Clear() {
     CheckNotNotifying();
     for (TJobId id : TaskIds())
         ReleaseThreadById(id);
-    Notify([&](TUploadQueueObserver& o) { o.ListAboutToBeReset(qlTasks); });
-    for (TTaskPtr& t : FTasks)
-        t->FIndex = static_cast<std::size_t>(-1);
-    FTasks.clear();
-    FTaskById.clear();
-    Notify([&](TUploadQueueObserver& o) { o.ListReset(qlTasks); });
-    Notify([&](TUploadQueueObserver& o) { o.ListAboutToBeReset(qlFinished); });
-    FFinished.clear();
-    FFinishedById.clear();
-    Notify([&](TUploadQueueObserver& o) { o.ListReset(qlFinished); });
+    ResetList(qlTasks, FTasks);
+    ResetList(qlFinished, FFinished);
 }
 
+// ---- summary ---------------------------------------------------------------------------------
+
 std::int64_t TUploadQueue::TotalTaskBytes() const {
+    // Sizes come from a file that may have been tampered with: saturate instead of overflowing.
     std::int64_t sum = 0;
-    for (const TTaskPtr& t : FTasks)
-        sum += t->FileSize;
+    for (std::size_t i = 0; i < FTasks.Size(); ++i)
+        if (__builtin_add_overflow(sum, FTasks.Slot(i)->FileSize, &sum))
+            sum = FTasks.Slot(i)->FileSize > 0 ? std::numeric_limits<std::int64_t>::max()
+                                               : std::numeric_limits<std::int64_t>::min();
     return sum;
 }
 
 std::string TUploadQueue::UpdateQueueSummary() {
-    if (FTasks.empty())
+    if (FTasks.Size() == 0)
         FQueueSummary = ResString(rmNoFiles);
     else
         FQueueSummary =
-            FormatText(ResString(rmQueueSummary), {static_cast<double>(FTasks.size()),
+            FormatText(ResString(rmQueueSummary), {static_cast<double>(FTasks.Size()),
                                                    static_cast<double>(TotalTaskBytes()) / 1048576.0});
     Notify([&](TUploadQueueObserver& o) { o.QueueSummaryChanged(FQueueSummary); });
     return FQueueSummary;
 }
+
+// ---- observers -------------------------------------------------------------------------------
 
 void TUploadQueue::AddObserver(TUploadQueueObserver* observer) {
     if (observer && std::find(FObservers.begin(), FObservers.end(), observer) == FObservers.end())

@@ -14,6 +14,7 @@
 // Observers hear about every change of the lists so that a virtual view can follow: an
 // "about to" call before the change and a "done" call after it, the way Qt item models need.
 
+#include "core/queue/JobList.h"
 #include "core/queue/UploadJob.h"
 
 #include <cstddef>
@@ -21,7 +22,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace quillo {
@@ -63,7 +63,7 @@ public:
     TUploadQueue& operator=(const TUploadQueue&) = delete;
 
     // ---- Upload queue ----------------------------------------------------------------------
-    std::size_t TaskCount() const { return FTasks.size(); }
+    std::size_t TaskCount() const { return FTasks.Size(); }
     // index < TaskCount(); an index outside the list is the caller's error (std::out_of_range).
     TUploadJobData& Task(std::size_t index);
     const TUploadJobData& Task(std::size_t index) const;
@@ -117,7 +117,7 @@ public:
     bool FExitRequested = false;
 
     // ---- Finished list ---------------------------------------------------------------------
-    std::size_t FinishedCount() const { return FFinished.size(); }
+    std::size_t FinishedCount() const { return FFinished.Size(); }
     TFinishedUploadJobData& Finished(std::size_t index);
     const TFinishedUploadJobData& Finished(std::size_t index) const;
     TFinishedUploadJobData* FindFinished(TJobId id);
@@ -149,23 +149,18 @@ public:
     void RemoveObserver(TUploadQueueObserver* observer);
 
 private:
-    using TTaskPtr = std::shared_ptr<TUploadJobData>;
-    using TFinishedPtr = std::shared_ptr<TFinishedUploadJobData>;
-
     void CheckNotNotifying() const;
     template <class F> void Notify(F&& call);
-    TTaskPtr& TaskSlot(std::size_t index);
-    TFinishedPtr& FinishedSlot(std::size_t index);
-    bool InQueue(const TUploadJobData* task) const;
-    void ReleaseThreadOf(const TTaskPtr& task);
-    void RemoveTaskAt(std::size_t index);
-    void RenumberTasks(std::size_t first, std::size_t last);
-    void RenumberFinished(std::size_t first, std::size_t last);
+    void ReleaseThreadOf(std::shared_ptr<TUploadJobData> task);
+    template <class TRecord>
+    void AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TRecord>&& records);
+    template <class TRecord> void RemoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t index);
+    template <class TRecord>
+    void MoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t from, std::size_t to);
+    template <class TRecord> void ResetList(TQueueList which, TJobList<TRecord>& list);
 
-    std::vector<TTaskPtr> FTasks;
-    std::vector<TFinishedPtr> FFinished;
-    std::unordered_map<TJobId, TUploadJobData*> FTaskById;
-    std::unordered_map<TJobId, TFinishedUploadJobData*> FFinishedById;
+    TJobList<TUploadJobData> FTasks{"upload queue"};
+    TJobList<TFinishedUploadJobData> FFinished{"finished list"};
     TJobId FNextId = 1;
     int FRunningCount = 0;
     std::string FQueueSummary;

@@ -1,0 +1,113 @@
+#pragma once
+// The storage behind both lists of TUploadQueue: records in a fixed order, each reachable by its
+// index and by its id. A record lives in a shared_ptr so that code which must call out while
+// holding one (destroying an upload thread) can keep it alive even if a nested call removes it.
+
+#include "core/queue/UploadJob.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quillo {
+
+template <class TRecord> class TJobList {
+public:
+    using TPtr = std::shared_ptr<TRecord>;
+
+    explicit TJobList(const char* name) : FName(name) {}
+
+    std::size_t Size() const { return FItems.size(); }
+
+    const TPtr& Slot(std::size_t index) const {
+        if (index >= FItems.size())
+            throw std::out_of_range("Index " + std::to_string(index) + " is outside the " + FName);
+        return FItems[index];
+    }
+
+    TRecord* Find(TJobId id) const {
+        const auto it = FById.find(id);
+        return it == FById.end() ? nullptr : it->second;
+    }
+
+    std::optional<std::size_t> IndexOf(TJobId id) const {
+        const TRecord* r = Find(id);
+        if (!r)
+            return std::nullopt;
+        return r->FIndex;
+    }
+
+    // Whether the record is (still) in this list, and where.
+    std::optional<std::size_t> IndexOf(const TRecord* r) const {
+        if (r->FIndex < FItems.size() && FItems[r->FIndex].get() == r)
+            return r->FIndex;
+        return std::nullopt;
+    }
+
+    std::vector<TJobId> Ids() const {
+        std::vector<TJobId> ids;
+        ids.reserve(FItems.size());
+        for (const TPtr& p : FItems)
+            ids.push_back(p->FId);
+        return ids;
+    }
+
+    void Reserve(std::size_t extra) {
+        FItems.reserve(FItems.size() + extra);
+        FById.reserve(FItems.size() + extra);
+    }
+
+    TRecord& Append(TRecord&& record, TJobId id) {
+        auto p = std::make_shared<TRecord>(std::move(record));
+        p->FId = id;
+        p->FIndex = FItems.size();
+        FById.emplace(id, p.get());
+        FItems.push_back(std::move(p));
+        return *FItems.back();
+    }
+
+    TPtr RemoveAt(std::size_t index) {
+        TPtr gone = std::move(FItems[index]);
+        FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(index));
+        FById.erase(gone->FId);
+        gone->FIndex = kNowhere;
+        Renumber(index, FItems.size());
+        return gone;
+    }
+
+    // The row at `from` ends up at `to`.
+    void Move(std::size_t from, std::size_t to) {
+        const auto at = [this](std::size_t i) { return FItems.begin() + static_cast<std::ptrdiff_t>(i); };
+        if (from < to)
+            std::rotate(at(from), at(from + 1), at(to + 1));
+        else
+            std::rotate(at(to), at(from), at(from + 1));
+        Renumber(std::min(from, to), std::max(from, to) + 1);
+    }
+
+    void Clear() {
+        for (TPtr& p : FItems)
+            p->FIndex = kNowhere;
+        FItems.clear();
+        FById.clear();
+    }
+
+private:
+    static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+
+    void Renumber(std::size_t first, std::size_t end) {
+        for (std::size_t i = first; i < end && i < FItems.size(); ++i)
+            FItems[i]->FIndex = i;
+    }
+
+    const char* FName;
+    std::vector<TPtr> FItems;
+    std::unordered_map<TJobId, TRecord*> FById;
+};
+
+} // namespace quillo
