@@ -71,6 +71,9 @@ DEFAULTS = {
     "ftp_size_reply": None,  # answer every SIZE with this reply line
     "ftp_size_reply_times": -1,
     "ftp_refuse_next": 0,  # the next N FTP connections get "421" and are closed
+    # For throughput measurements, where the stand-in must not be the bottleneck:
+    "hash_uploads": True,  # MD5 of uploaded file parts in the log (false: "md5" is null)
+    "store_uploads": True,  # keep uploaded files (false: discarded, links answer 404)
 }
 
 # Keys whose value may be null.
@@ -262,8 +265,9 @@ class Registry:
 class MultipartParser:
     """Incremental multipart/form-data parser: text parts are kept, the file part streams to disk."""
 
-    def __init__(self, boundary, open_file_sink):
+    def __init__(self, boundary, open_file_sink, hash_files=True):
         self.delim = b"--" + boundary
+        self.hash_files = hash_files
         self.open_file_sink = open_file_sink
         self.buf = bytearray()
         self.state = "preamble"
@@ -373,7 +377,7 @@ class MultipartParser:
             elif lname == "content-type":
                 part["content_type"] = value
         self.part = part
-        self.md5 = hashlib.md5()
+        self.md5 = hashlib.md5() if self.hash_files or part["filename"] is None else None
         if part["filename"] is not None:
             self.sink, part["path"] = self.open_file_sink(part)
             self.text = None
@@ -385,7 +389,8 @@ class MultipartParser:
         if not data:
             return
         self.part["size"] += len(data)
-        self.md5.update(data)
+        if self.md5 is not None:
+            self.md5.update(data)
         if self.sink is not None:
             self.sink.write(data)
         elif len(self.text) < TEXT_PART_CAP:
@@ -393,7 +398,7 @@ class MultipartParser:
 
     def _end_part(self):
         part = self.part
-        part["md5"] = self.md5.hexdigest().upper()
+        part["md5"] = self.md5.hexdigest().upper() if self.md5 is not None else None
         if self.sink is not None:
             self.sink.close()
             self.sink = None
@@ -499,6 +504,9 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, fmt, *args):
         pass
+
+    def version_string(self):
+        return self.server_version
 
     # Every method goes through one dispatcher so that odd methods are logged too.
     def do_GET(self):
@@ -670,7 +678,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             data = self.rfile.read1(min(size, remaining)) if hasattr(self.rfile, "read1") else \
                 self.rfile.read(min(size, remaining))
             if not data:
-                raise ConnectionError("body ended after %s bytes short" % remaining)
+                raise ConnectionError("body ended %d bytes short" % remaining)
             remaining -= len(data)
             yield data
 
@@ -705,7 +713,11 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         m = re.search(r'boundary=("?)([^";]+)\1', ctype)
         upload_dir = os.path.join(svc.uploads_dir, secrets.token_hex(6))
 
+        store = svc.state.get("store_uploads")
+
         def open_file_sink(part):
+            if not store:
+                return open(os.devnull, "wb"), None
             os.makedirs(upload_dir, exist_ok=True)
             path = os.path.join(upload_dir, safe_component(part["filename"], "file"))
             return open(path, "wb"), path
@@ -716,7 +728,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             svc.log.write(entry)
             return self.answer(400, "ERROR: expected a multipart/form-data body\r\n")
 
-        parser = MultipartParser(m.group(2).encode("latin-1"), open_file_sink)
+        parser = MultipartParser(m.group(2).encode("latin-1"), open_file_sink, svc.state.get("hash_uploads"))
         raw = self.open_raw()
         try:
             for chunk in self.body_chunks():
@@ -746,6 +758,8 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             entry["upload_error"] = reason
             return self.answer(400, "ERROR: %s\r\n" % reason)
         part = files[0]
+        if part["path"] is None:
+            part["path"] = os.devnull  # discarded: its links answer 404
         file_id, kill = svc.registry.add(part["path"], part["filename"], part["size"], part["md5"], "http")
         entry["stored"] = {"id": file_id, "path": part["path"], "size": part["size"], "md5": part["md5"],
                            "name": part["filename"]}
@@ -838,10 +852,12 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         link = self.service.registry.remove(file_id, kill)
         if not link:
             return self.answer(404, "File not found\r\n")
-        try:
-            os.remove(link["path"])
-        except OSError:
-            pass
+        # Only files inside the storage are ever removed.
+        if link["path"].startswith(self.service.storage + os.sep):
+            try:
+                os.remove(link["path"])
+            except OSError:
+                pass
         self.entry["deleted"] = link["path"]
         return self.answer(200, "File deleted\r\n")
 
