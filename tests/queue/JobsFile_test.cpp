@@ -163,28 +163,16 @@ void WriteAll(const std::string& path, const std::string& bytes) {
 
 // The bytes of each entry of the sample, in file order, so that tests know the boundaries.
 std::vector<std::string> SampleEntries() {
-    TUploadQueue q;
-    FillSample(q);
+    TUploadQueue sample;
+    FillSample(sample);
+    const std::size_t tasks = sample.TaskCount(), count = tasks + sample.FinishedCount();
     std::vector<std::string> entries;
-    for (std::size_t i = 0; i < q.TaskCount(); ++i) {
+    for (std::size_t keep = 0; keep < count; ++keep) {
         TUploadQueue one;
-        TUploadJobData t;
-        const TUploadJobData& s = q.Task(i);
-        t.State = s.State;
-        t.FileName = s.FileName;
-        t.FileSize = s.FileSize;
-        t.UploadName = s.UploadName;
-        t.Description = s.Description;
-        t.Method = s.Method;
-        t.Reserved = s.Reserved;
-        t.StatusText = s.StatusText;
-        t.ResumeInfo = s.ResumeInfo;
-        one.AppendTask(std::move(t));
-        entries.push_back(JobsToBytes(one));
-    }
-    for (std::size_t i = 0; i < q.FinishedCount(); ++i) {
-        TUploadQueue one;
-        one.AppendFinished(q.Finished(i));
+        FillSample(one);
+        for (std::size_t i = count; i-- > 0;)
+            if (i != keep)
+                i < tasks ? one.DeleteTask(i) : one.DeleteFinished(i - tasks);
         entries.push_back(JobsToBytes(one));
     }
     return entries;

@@ -56,30 +56,23 @@ TUploaderHandle FakeThread(int* destroyed, std::function<void()> onDestroy = {})
 // Records every notification as a line of text.
 struct TRecorder final : TUploadQueueObserver {
     std::vector<std::string> Log;
-    static std::string L(TQueueList l) { return l == qlTasks ? "T" : "F"; }
+    void Add(const char* what, TQueueList l, std::size_t a, const char* sep, std::size_t b) {
+        Log.push_back(std::string(what) + (l == qlTasks ? "T" : "F") + std::to_string(a) + sep +
+                      std::to_string(b));
+    }
     void RowsAboutToBeInserted(TQueueList l, std::size_t f, std::size_t c) override {
-        Log.push_back("+? " + L(l) + std::to_string(f) + "x" + std::to_string(c));
+        Add("+? ", l, f, "x", c);
     }
-    void RowsInserted(TQueueList l, std::size_t f, std::size_t c) override {
-        Log.push_back("+ " + L(l) + std::to_string(f) + "x" + std::to_string(c));
-    }
+    void RowsInserted(TQueueList l, std::size_t f, std::size_t c) override { Add("+ ", l, f, "x", c); }
     void RowsAboutToBeRemoved(TQueueList l, std::size_t f, std::size_t c) override {
-        Log.push_back("-? " + L(l) + std::to_string(f) + "x" + std::to_string(c));
+        Add("-? ", l, f, "x", c);
     }
-    void RowsRemoved(TQueueList l, std::size_t f, std::size_t c) override {
-        Log.push_back("- " + L(l) + std::to_string(f) + "x" + std::to_string(c));
-    }
-    void RowAboutToBeMoved(TQueueList l, std::size_t f, std::size_t t) override {
-        Log.push_back(">? " + L(l) + std::to_string(f) + ">" + std::to_string(t));
-    }
-    void RowMoved(TQueueList l, std::size_t f, std::size_t t) override {
-        Log.push_back("> " + L(l) + std::to_string(f) + ">" + std::to_string(t));
-    }
-    void RowsChanged(TQueueList l, std::size_t f, std::size_t t) override {
-        Log.push_back("* " + L(l) + std::to_string(f) + ".." + std::to_string(t));
-    }
-    void ListAboutToBeReset(TQueueList l) override { Log.push_back("0? " + L(l)); }
-    void ListReset(TQueueList l) override { Log.push_back("0 " + L(l)); }
+    void RowsRemoved(TQueueList l, std::size_t f, std::size_t c) override { Add("- ", l, f, "x", c); }
+    void RowAboutToBeMoved(TQueueList l, std::size_t f, std::size_t t) override { Add(">? ", l, f, ">", t); }
+    void RowMoved(TQueueList l, std::size_t f, std::size_t t) override { Add("> ", l, f, ">", t); }
+    void RowsChanged(TQueueList l, std::size_t f, std::size_t t) override { Add("* ", l, f, "..", t); }
+    void ListAboutToBeReset(TQueueList l) override { Log.push_back(l == qlTasks ? "0? T" : "0? F"); }
+    void ListReset(TQueueList l) override { Log.push_back(l == qlTasks ? "0 T" : "0 F"); }
     void QueueSummaryChanged(const std::string& text) override { Log.push_back("S " + text); }
 };
 
