@@ -1,0 +1,73 @@
+#include "FtpTestSupport.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+
+#include <regex>
+
+namespace quillo::test {
+
+QByteArray PatternBytes(int64_t Size, uint32_t Seed) {
+    QByteArray Data(static_cast<qsizetype>(Size), Qt::Uninitialized);
+    uint32_t X = Seed * 2654435761u + 12345u;
+    for (int64_t I = 0; I < Size; ++I) {
+        X ^= X << 13;
+        X ^= X >> 17;
+        X ^= X << 5;
+        Data[static_cast<qsizetype>(I)] = static_cast<char>(X >> 24);
+    }
+    return Data;
+}
+
+std::string WriteScratchFile(const QByteArray& Data, const QString& Name) {
+    const QString Path = MakeScratchDir(QStringLiteral("ftpfile")) + QStringLiteral("/") + Name;
+    QFile F(Path);
+    if (!F.open(QIODevice::WriteOnly) || F.write(Data) != Data.size())
+        return {};
+    return Path.toStdString();
+}
+
+bool TLoggingDante::Start() {
+    FPort = FreeLoopbackPort();
+    const std::string Config = "logoutput: stderr\n"
+                               "internal: 127.0.0.1 port = " +
+                               std::to_string(FPort) +
+                               "\nexternal: 127.0.0.1\n"
+                               "clientmethod: none\nsocksmethod: none\n"
+                               "user.privileged: root\nuser.unprivileged: nobody\n"
+                               "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+                               "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 log: connect }\n"
+                               "socks block { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n";
+    return Launch("danted", Config, "danted.conf", "-N 1 -p {DIR}/danted.pid");
+}
+
+int TLoggingDante::ConnectionsTo(int Port) const {
+    // A relayed connect is logged as "... pass(1): tcp/connect [: 127.0.0.1.A 127.0.0.1.B ->
+    // 127.0.0.1.C 127.0.0.1.PORT" (the arrow's right side ends with the target).
+    const std::string Log = Output();
+    const std::regex Line("tcp/connect \\[:[^\\n]*-> [0-9.]+ 127\\.0\\.0\\.1\\." + std::to_string(Port) +
+                          "\\b");
+    return static_cast<int>(
+        std::distance(std::sregex_iterator(Log.begin(), Log.end(), Line), std::sregex_iterator()));
+}
+
+bool TFtpProxy::Start(int DefaultServerPort) {
+    FPort = FreeLoopbackPort();
+    const std::string Config = "ServerType standalone\n"
+                               "Listen 127.0.0.1\n"
+                               "Port " +
+                               std::to_string(FPort) +
+                               "\n"
+                               "DestinationAddress 127.0.0.1\n"
+                               "DestinationPort " +
+                               std::to_string(DefaultServerPort) +
+                               "\n"
+                               "AllowMagicUser yes\n"
+                               "DestinationTransferMode passive\n"
+                               "LogDestination " +
+                               MakeScratchDir(QStringLiteral("ftplog")).toStdString() + "/ftp-proxy.log\n";
+    return Launch("/usr/sbin/ftp-proxy", Config, "ftp-proxy.conf", "-d -n");
+}
+
+} // namespace quillo::test
