@@ -27,7 +27,7 @@ struct TMainWindowStart {
     bool StartHidden = false;
 };
 
-class TMainWindow final : public QMainWindow {
+class TMainWindow final : public QMainWindow, private TUploadQueueObserver {
     Q_OBJECT
 public:
     static constexpr int DesignedClientWidth = 1014;
@@ -108,6 +108,8 @@ private:
     void CommitData(QSessionManager& Manager);
     void LoadJobsFile();
     void SaveJobsFile();
+    void CloseSteps(bool ReleaseLock);
+    void QueueSummaryChanged(const std::string& Text) override;
 
     std::function<void()> FInstanceLockRelease;
 };

@@ -1,0 +1,99 @@
+// Program entry: one instance per user, settings, then the main window and the event loop.
+#include "app/SingleInstance.h"
+#include "core/app/DataFolder.h"
+#include "core/app/Settings.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace quillo;
+
+namespace {
+
+constexpr const char* kApplicationTitle = "Quillo Uploader";
+
+struct TCommandLine {
+    std::string Home;         // "--home DIR"
+    bool StartHidden = false; // first argument "-m" in any case
+};
+
+// "--home DIR" may stand anywhere and is taken out first; of the rest only the first argument
+// counts.
+TCommandLine ParseCommandLine(int argc, char** argv) {
+    TCommandLine result;
+    std::vector<std::string> rest;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--home" && i + 1 < argc)
+            result.Home = argv[++i];
+        else if (arg.rfind("--home=", 0) == 0)
+            result.Home = arg.substr(7);
+        else
+            rest.push_back(arg);
+    }
+    result.StartHidden = !rest.empty() && (rest.front() == "-m" || rest.front() == "-M");
+    return result;
+}
+
+// Test hook: with QUILLO_TEST_EVENTS naming a file, the running instance appends one line per
+// observable step, so that a test driving the real program can follow it.
+void RecordTestEvent(const QString& Line) {
+    const char* path = std::getenv("QUILLO_TEST_EVENTS");
+    if (!path || !*path)
+        return;
+    QFile file(QString::fromLocal8Bit(path));
+    if (file.open(QIODevice::Append | QIODevice::Text))
+        file.write((Line + QLatin1Char('\n')).toUtf8());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const TCommandLine commandLine = ParseCommandLine(argc, argv);
+
+    // Before anything else: a second start wakes the first and ends without touching any file.
+    TSingleInstance instance;
+    const TSingleInstance::TAcquireResult lock = instance.Acquire();
+    if (lock == TSingleInstance::arAlreadyRuns) {
+        instance.SendShowRequest(0);
+        return 0;
+    }
+
+    if (!commandLine.Home.empty())
+        SetDataFolderOverride(commandLine.Home);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("quillo"));
+    // The window closes for good only through the close sequence, never by hiding the last one.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    LoadSettings();
+
+    auto* mainWindow = new TMainWindow(TMainWindowStart{commandLine.StartHidden});
+    mainWindow->setAttribute(Qt::WA_DeleteOnClose);
+    mainWindow->setWindowTitle(QString::fromLatin1(kApplicationTitle));
+    mainWindow->SetInstanceLockRelease([&instance] { instance.Release(); });
+    QObject::connect(mainWindow, &QObject::destroyed, &app, &QCoreApplication::quit);
+
+    if (lock == TSingleInstance::arFirst) {
+        instance.Listen([mainWindow](int WParam) {
+            mainWindow->HandleShowRequest(WParam);
+            // The starter cannot bring another process to the front; the window does it itself.
+            if (WParam == 0 && mainWindow->isVisible())
+                mainWindow->ShowApplication(true);
+            RecordTestEvent(QStringLiteral("show-request %1 visible=%2")
+                                .arg(WParam)
+                                .arg(mainWindow->isVisible() ? 1 : 0));
+        });
+    }
+    RecordTestEvent(QStringLiteral("ready visible-at-start=%1").arg(commandLine.StartHidden ? 0 : 1));
+
+    const int exitCode = app.exec();
+    instance.Release();
+    return exitCode;
+}

@@ -1,0 +1,126 @@
+// The real `quillo` program started twice, as a user would: the second start wakes the first
+// and ends; a crashed first instance never blocks the next start.
+#include "support/TestEnvironment.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class StartUpTest : public testing::Test {
+protected:
+    void SetUp() override {
+        FRuntime = quillo::test::MakeScratchDir(QStringLiteral("runtime"));
+        QFile::setPermissions(FRuntime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        FHome = quillo::test::MakeScratchDir(QStringLiteral("home"));
+        FEvents = quillo::test::MakeScratchDir(QStringLiteral("events")) + QStringLiteral("/events.txt");
+    }
+    void TearDown() override {
+        for (auto& p : FProcesses)
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+    }
+
+    // Starts the program with its own runtime folder (the lock and the socket live there) and
+    // data folder, inheriting the test's scratch environment.
+    QProcess& Start(const QStringList& Args, const QString& Home = QString()) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), FRuntime);
+        env.insert(QStringLiteral("QUILLO_HOME"), Home.isEmpty() ? FHome : Home);
+        env.insert(QStringLiteral("QUILLO_TEST_EVENTS"), FEvents);
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QStringLiteral(QUILLO_BINARY_DIR "/src/app/quillo"), Args);
+        EXPECT_TRUE(p->waitForStarted(10000));
+        FProcesses.push_back(std::move(p));
+        return *FProcesses.back();
+    }
+
+    QStringList Events() const {
+        QFile f(FEvents);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // Waits (generously: the machine may be busy) until `Count` lines starting with `Prefix`.
+    bool WaitForEvents(const QString& Prefix, int Count) const {
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            if (Events().filter(QRegularExpression(QLatin1Char('^') + Prefix)).size() >= Count)
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+
+    QString FRuntime, FHome, FEvents;
+    std::vector<std::unique_ptr<QProcess>> FProcesses;
+};
+
+TEST_F(StartUpTest, SecondStartShowsTheFirstAndEndsAtOnceWithoutTouchingFiles) {
+    QProcess& first = Start({QStringLiteral("-m")});
+    ASSERT_TRUE(WaitForEvents(QStringLiteral("ready"), 1));
+
+    // The second start gets a data folder of its own: it must leave it untouched.
+    const QString otherHome = quillo::test::MakeScratchDir(QStringLiteral("home2"));
+    QProcess& second = Start({}, otherHome);
+    // "At once": it does not even create an application object; the bound leaves room for a
+    // busy machine.
+    ASSERT_TRUE(second.waitForFinished(3000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(Events().contains(QStringLiteral("show-request 0 visible=1")));
+    EXPECT_TRUE(QDir(otherHome).isEmpty());
+    EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+TEST_F(StartUpTest, KilledInstanceNeverBlocksTheNextStart) {
+    QProcess& first = Start({QStringLiteral("-m")});
+    ASSERT_TRUE(WaitForEvents(QStringLiteral("ready"), 1));
+    first.kill(); // SIGKILL: lock and socket file are left as a crash leaves them
+    ASSERT_TRUE(first.waitForFinished(5000));
+
+    QProcess& next = Start({QStringLiteral("-m")});
+    ASSERT_TRUE(WaitForEvents(QStringLiteral("ready"), 2));
+    EXPECT_EQ(next.state(), QProcess::Running);
+
+    QProcess& waker = Start({});
+    ASSERT_TRUE(waker.waitForFinished(3000));
+    EXPECT_EQ(waker.exitCode(), 0);
+    EXPECT_TRUE(Events().contains(QStringLiteral("show-request 0 visible=1")));
+}
+
+TEST_F(StartUpTest, SimultaneousStartsLeaveExactlyOneInstance) {
+    QProcess& a = Start({QStringLiteral("-m")});
+    QProcess& b = Start({QStringLiteral("-m")});
+    ASSERT_TRUE(WaitForEvents(QStringLiteral("ready"), 1));
+    // The loser ends on its own; give it time to. (QProcess learns of an exit only while
+    // waiting or serving events.)
+    QDeadlineTimer deadline(10000);
+    while (a.state() == QProcess::Running && b.state() == QProcess::Running && !deadline.hasExpired()) {
+        a.waitForFinished(10);
+        b.waitForFinished(10);
+    }
+    a.waitForFinished(300);
+    b.waitForFinished(300);
+    const int running = (a.state() == QProcess::Running) + (b.state() == QProcess::Running);
+    EXPECT_EQ(running, 1);
+    EXPECT_EQ(Events().filter(QRegularExpression(QStringLiteral("^ready"))).size(), 1);
+    QProcess& loser = a.state() == QProcess::Running ? b : a;
+    EXPECT_EQ(loser.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(loser.exitCode(), 0);
+}
+
+} // namespace
