@@ -468,6 +468,13 @@ class Service:
         self.registry = Registry()
         self.http_port = 0
         self.ftp_port = 0
+        # Paths that redirects have pointed to; they stay served after the switch is off, so a
+        # client can follow a one-time redirect.
+        self.redirect_targets = set()
+
+    def remember_redirect(self, location):
+        target = urllib.parse.urlsplit(location).path or location
+        self.redirect_targets.add(urllib.parse.unquote(target.partition("?")[0]))
 
     def control(self, message):
         """Applies one control message; returns the answer object."""
@@ -541,6 +548,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             if location is not None and path == svc.state.get("redirect_path") and \
                     self.command in ("GET", "POST"):
                 svc.state.fire("redirect_location")
+                svc.remember_redirect(location)
                 entry["fault"] = "redirect"
                 self.drain_body()
                 return self.answer(svc.state.get("redirect_status"), "Moved\r\n",
@@ -595,11 +603,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         return self.answer(404, "Not found\r\n")
 
     def is_redirect_target(self, path):
-        location = self.service.state.get("redirect_location")
-        if not location:
-            return False
-        target = urllib.parse.urlsplit(location).path or location
-        return urllib.parse.unquote(path) == urllib.parse.unquote(target.partition("?")[0])
+        return urllib.parse.unquote(path) in self.service.redirect_targets
 
     def handle_control(self):
         body = self.drain_body(keep=True)
