@@ -100,11 +100,11 @@ class State:
         with self._lock:
             return copy.deepcopy(self._values)
 
-    def fire(self, key):
+    def fire(self, key, times_key=None):
         """Returns the switch's value and counts one use against its "_times" budget."""
         with self._lock:
             value = self._values[key]
-            times_key = key + "_times"
+            times_key = times_key or key + "_times"
             if times_key in self._values and self._values[times_key] > 0 and value != DEFAULTS[key]:
                 self._values[times_key] -= 1
                 if self._values[times_key] == 0:
@@ -547,7 +547,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             location = svc.state.get("redirect_location")
             if location is not None and path == svc.state.get("redirect_path") and \
                     self.command in ("GET", "POST"):
-                svc.state.fire("redirect_location")
+                svc.state.fire("redirect_location", "redirect_times")
                 svc.remember_redirect(location)
                 entry["fault"] = "redirect"
                 self.drain_body()
