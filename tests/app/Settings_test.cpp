@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -420,6 +421,76 @@ TEST_F(SettingsTest, SnapshotsNeverSeeHalfReplacedText) {
     stop = true;
     reader.join();
     EXPECT_EQ(torn.load(), 0);
+}
+
+TEST_F(SettingsTest, RandomRecordsRoundTripAndSavesAreStable) {
+    std::mt19937 rng(20091);
+    auto any = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+    auto bytes = [&](bool plain) {
+        std::string r(static_cast<size_t>(any(0, 40)), ' ');
+        for (char& c : r)
+            c = static_cast<char>(plain ? any(33, 255) : any(0, 255));
+        return r;
+    };
+    for (int round = 0; round < 40; ++round) {
+        TAppSettings s;
+        s.General.FirstRun = any(0, 1);
+        s.General.WindowRect = {any(INT32_MIN, INT32_MAX), any(-5, 5), any(0, 4000),
+                                any(INT32_MIN, INT32_MAX)};
+        s.General.StartWithWindows = false;
+        s.General.NotifyUploadFinished = any(0, 1);
+        s.General.BossKey = {static_cast<uint8_t>(any(0, 255)), static_cast<uint8_t>(any(0, 255))};
+        s.General.LastMessageID = any(INT32_MIN, INT32_MAX);
+        s.General.LastUploadHost = bytes(true);
+        s.General.LanguageFile = bytes(true);
+        s.General.ShowDropTarget = any(0, 1);
+        s.General.DropLeft = any(-100, 3000);
+        s.InternetConnection.UserName = bytes(true);
+        s.InternetConnection.Password = bytes(false);
+        s.InternetConnection.ProxyType = static_cast<uint8_t>(any(0, 255));
+        s.Brimvault.UserName = bytes(false);
+        s.Brimvault.Password = bytes(false);
+        s.UploadManager.ParallelThreads = any(INT32_MIN, INT32_MAX);
+        s.UploadManager.CalculateMD5 = any(0, 1);
+        s.Scheduler.StartTime = any(0, 86399) / 86400.0;
+        s.Scheduler.EndTime = any(0, 86399) / 86400.0;
+        const TDropWindowState drop{s.General.ShowDropTarget, s.General.DropLeft, s.General.DropTop};
+        SetDropWindowStateProvider([drop] { return std::optional<TDropWindowState>(drop); });
+        CommitSettings(s);
+        SaveSettings();
+        const std::string first = ReadFile(Ini());
+        CommitSettings(TAppSettings{});
+        LoadSettings();
+        TAppSettings back = SettingsSnapshot();
+        // Times come back as the same second, not the same double.
+        EXPECT_EQ(TimeOfDayMs(back.Scheduler.StartTime), TimeOfDayMs(s.Scheduler.StartTime));
+        back.Scheduler.StartTime = s.Scheduler.StartTime;
+        back.Scheduler.EndTime = s.Scheduler.EndTime;
+        ASSERT_EQ(back, s) << "round " << round;
+        SaveSettings();
+        ASSERT_EQ(ReadFile(Ini()), first) << "round " << round;
+        QFile::remove(Ini());
+    }
+}
+
+TEST_F(SettingsTest, GarbageFilesLoadAndSettleAfterOneSave) {
+    std::mt19937 rng(7);
+    const std::string alphabet =
+        "[]=;%$0x1AfG \t\r\n\r\nGeneralUploadManagerParallelThreadsWindowRectBossKey";
+    for (int round = 0; round < 60; ++round) {
+        std::string text(static_cast<size_t>(rng() % 400), ' ');
+        for (char& c : text)
+            c = (rng() % 8 == 0) ? static_cast<char>(rng() % 256) : alphabet[rng() % alphabet.size()];
+        WriteFile(Ini(), text);
+        ASSERT_NO_THROW(LoadSettings());
+        const TAppSettings loaded = SettingsSnapshot();
+        ASSERT_NO_THROW(SaveSettings());
+        const std::string saved = ReadFile(Ini());
+        LoadSettings();
+        ASSERT_EQ(SettingsSnapshot(), loaded) << "round " << round;
+        SaveSettings();
+        ASSERT_EQ(ReadFile(Ini()), saved) << "round " << round;
+    }
 }
 
 // Saves in a loop until it is killed; runs only as the child process of the test below.
