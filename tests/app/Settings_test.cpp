@@ -219,6 +219,14 @@ TEST_F(SettingsTest, ReadingRules) {
         EXPECT_TRUE(c.check(LoadFrom(c.file))) << c.name;
 }
 
+TEST_F(SettingsTest, FtpProxyMethodIsNeverStored) {
+    UpdateSettings([](TAppSettings& s) { s.InternetConnection.FtpProxyMethod = 5; });
+    SaveSettings();
+    EXPECT_EQ(ReadFile(Ini()).find("FtpProxyMethod"), std::string::npos);
+    LoadFrom("[InternetConnection]\r\nFtpProxyMethod=3\r\n");
+    EXPECT_EQ(AppSettings.InternetConnection.FtpProxyMethod, 5);
+}
+
 TEST_F(SettingsTest, BossKeyAndTimesRoundTrip) {
     UpdateSettings([](TAppSettings& s) {
         s.General.BossKey = {bkCtrl | bkAlt, 66};

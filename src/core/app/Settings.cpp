@@ -382,9 +382,12 @@ void LoadSettings() {
     for (const TKeyDef& k : kKeys)
         if (k.Read)
             ReadKey(ini, k, s);
-    s.InternetConnection.FtpProxyMethod = 0; // never stored
     SetConfiguredSiteHost(ini.ReadString("Service", "SiteHost", ""));
-    CommitSettings(s);
+    // Never stored: it keeps the settings dialog's choice (0 at program start) across a reload.
+    UpdateSettings([&s](TAppSettings& Current) {
+        s.InternetConnection.FtpProxyMethod = Current.InternetConnection.FtpProxyMethod;
+        Current = s;
+    });
 }
 
 void SaveSettings() {

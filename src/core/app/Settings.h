@@ -118,7 +118,8 @@ public:
 };
 
 // Reads SettingsFileName() into AppSettings (defaults for a missing file or unreadable values)
-// and picks up "[Service] SiteHost". Never raises.
+// and picks up "[Service] SiteHost". FtpProxyMethod, which the file never holds, keeps its value.
+// Never raises.
 void LoadSettings();
 
 // Writes AppSettings into SettingsFileName(), keeping keys and sections it does not know and
