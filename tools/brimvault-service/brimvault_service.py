@@ -515,6 +515,16 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
     def version_string(self):
         return self.server_version
 
+    def send_error(self, code, message=None, explain=None):
+        # Requests refused before dispatch (a malformed request line, say a path with a raw
+        # space) are logged too, so a test can see what the client sent.
+        if getattr(self, "entry", None) is None and code != 408:
+            raw = getattr(self, "raw_requestline", b"") or b""
+            self.service.log.write({"proto": "http", "event": "bad_request", "status": code,
+                                    "request_line": text_of(raw.rstrip(b"\r\n")),
+                                    "client_port": self.client_address[1]})
+        super().send_error(code, message, explain)
+
     # Every method goes through one dispatcher so that odd methods are logged too.
     def do_GET(self):
         self.dispatch()
