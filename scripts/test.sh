@@ -6,3 +6,4 @@ scripts/setup.sh build
 export QT_QPA_PLATFORM=offscreen
 cd build
 ctest --output-on-failure -j"$(nproc)"
+../tests/fuzz/run-fuzz.sh
