@@ -412,6 +412,19 @@ TEST_F(SettingsTest, AutostartEntryFollowsTheOption) {
     EXPECT_NO_THROW(SaveSettings());
 }
 
+TEST(AutostartTest, ExecLineQuoting) {
+    struct Case {
+        std::string path, exec;
+    };
+    const Case cases[] = {
+        {"/usr/bin/quillo", "\"/usr/bin/quillo\" -m"},
+        {"/opt/My Apps/quillo", "\"/opt/My Apps/quillo\" -m"},
+        {"/a\"b/$x/`c`/100%/d\\e", "\"/a\\\\\"b/\\\\$x/\\\\`c\\\\`/100%%/d\\\\\\\\e\" -m"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AutostartExecLine(c.path), c.exec) << c.path;
+}
+
 TEST_F(SettingsTest, SnapshotsNeverSeeHalfReplacedText) {
     const std::string a(4096, 'a'), b(4096, 'b');
     std::atomic<bool> stop{false};

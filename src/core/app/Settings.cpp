@@ -181,8 +181,8 @@ void UpdateAutostartEntry(bool Enabled) {
                              "Type=Application\n"
                              "Name=Quillo Uploader\n"
                              "Exec=" +
-                             DesktopExecQuoted(exe) +
-                             " -m\n"
+                             AutostartExecLine(exe) +
+                             "\n"
                              "Terminal=false\n"
                              "X-GNOME-Autostart-enabled=true\n";
     const std::string dir = file.substr(0, file.rfind('/'));
@@ -218,6 +218,10 @@ std::string UnscramblePassword(const std::string& Stored) {
     if (Stored.empty())
         return std::string();
     return XorWithKey(UrlDecode(Stored));
+}
+
+std::string AutostartExecLine(const std::string& ExecutablePath) {
+    return DesktopExecQuoted(ExecutablePath) + " -m";
 }
 
 std::string AutostartEntryFileName() {

@@ -153,5 +153,8 @@ std::string UnscramblePassword(const std::string& Stored);
 // Path of the autostart entry: $XDG_CONFIG_HOME/autostart/ZOR_Quillo.desktop
 // ($HOME/.config/autostart/... when XDG_CONFIG_HOME is unset or not absolute).
 std::string AutostartEntryFileName();
+// The Exec value of that entry: the executable path in double quotes (with the escapes that
+// desktop entries require for `"`, `$`, `` ` ``, `\` and `%`), a blank and "-m".
+std::string AutostartExecLine(const std::string& ExecutablePath);
 
 } // namespace quillo
