@@ -1,0 +1,97 @@
+#include "core/net/CurlSupport.h"
+
+#include "core/net/NetErrors.h"
+
+#include <mutex>
+
+namespace quillo::curlsupport {
+
+void GlobalInit() {
+    static std::once_flag Once;
+    std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string UrlHost(const std::string& Host) {
+    if (Host.find(':') != std::string::npos && (Host.empty() || Host.front() != '['))
+        return "[" + Host + "]";
+    return Host;
+}
+
+void ApplyConfig(CURL* Easy, const TProxyConfig& Config, bool RawTunnel) {
+    curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L);
+    if (Config.ProxyKind == pkNone || Config.ProxyHost.empty()) {
+        // An empty proxy switches off http_proxy & co. from the environment.
+        curl_easy_setopt(Easy, CURLOPT_PROXY, "");
+    } else {
+        curl_easy_setopt(Easy, CURLOPT_PROXY, UrlHost(Config.ProxyHost).c_str());
+        curl_easy_setopt(Easy, CURLOPT_PROXYPORT, static_cast<long>(Config.ProxyPort));
+        curl_easy_setopt(Easy, CURLOPT_NOPROXY, "");
+        long Type = CURLPROXY_HTTP;
+        bool Tunnel = false;
+        switch (Config.ProxyKind) {
+        case pkHttp:
+            Tunnel = RawTunnel;
+            break;
+        case pkConnectTunnel:
+            Tunnel = true;
+            break;
+        case pkSocks4:
+            Type = CURLPROXY_SOCKS4;
+            break;
+        case pkSocks4A:
+            Type = CURLPROXY_SOCKS4A;
+            break;
+        case pkSocks5:
+            // The proxy resolves the host name, as a client behind a firewall needs.
+            Type = CURLPROXY_SOCKS5_HOSTNAME;
+            break;
+        default:
+            break;
+        }
+        curl_easy_setopt(Easy, CURLOPT_PROXYTYPE, Type);
+        curl_easy_setopt(Easy, CURLOPT_HTTPPROXYTUNNEL, Tunnel ? 1L : 0L);
+        if (!Config.ProxyUser.empty()) {
+            curl_easy_setopt(Easy, CURLOPT_PROXYUSERNAME, Config.ProxyUser.c_str());
+            curl_easy_setopt(Easy, CURLOPT_PROXYPASSWORD, Config.ProxyPassword.c_str());
+            if (Type == CURLPROXY_HTTP)
+                curl_easy_setopt(Easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+            else if (Type == CURLPROXY_SOCKS5_HOSTNAME)
+                curl_easy_setopt(Easy, CURLOPT_SOCKS5_AUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+    }
+    if (!Config.BoundIP.empty())
+        curl_easy_setopt(Easy, CURLOPT_INTERFACE, ("host!" + Config.BoundIP).c_str());
+    if (Config.ConnectTimeout > 0)
+        curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Config.ConnectTimeout));
+}
+
+void RaiseCurlError(CURL* Easy, CURLcode Code, const char* ErrorBuffer, const std::string& Target) {
+    std::string Detail = (ErrorBuffer && *ErrorBuffer) ? ErrorBuffer : curl_easy_strerror(Code);
+    long ConnectCode = 0;
+    curl_easy_getinfo(Easy, CURLINFO_HTTP_CONNECTCODE, &ConnectCode);
+    if (ConnectCode >= 300)
+        throw EProxyError("Proxy refused the connection to " + Target + ": " + Detail);
+    switch (Code) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_PROXY:
+        throw EProxyError("Proxy error connecting to " + Target + ": " + Detail);
+    case CURLE_COULDNT_RESOLVE_HOST:
+        throw EConnectError("Host not found: " + Target + " (" + Detail + ")");
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_INTERFACE_FAILED:
+        throw EConnectError("Could not connect to " + Target + ": " + Detail);
+    case CURLE_OPERATION_TIMEDOUT:
+        throw ETimeoutError("Timed out: " + Target + " (" + Detail + ")");
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        throw EConnectionClosed("Connection closed by " + Target + ": " + Detail);
+    case CURLE_ABORTED_BY_CALLBACK:
+        throw EAbortedError();
+    default:
+        throw ENetworkError("Network error with " + Target + ": " + Detail);
+    }
+}
+
+} // namespace quillo::curlsupport
