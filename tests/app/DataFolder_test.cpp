@@ -64,6 +64,24 @@ TEST(DataFolderTest, ChoiceOfFolder) {
               ExecutablePath());
 }
 
+TEST(DataFolderTest, ChoiceTable) {
+    struct Case {
+        TDataFolderInputs in;
+        std::string folder;
+    };
+    const Case cases[] = {
+        {{"/cmd", "/env", "/exe", true, true, "/xdg", "/home/u"}, "/cmd"},
+        {{"", "/env/", "/exe", true, true, "/xdg", "/home/u"}, "/env"},
+        {{"", "", "/exe", true, false, "/xdg", "/home/u"}, "/exe"},
+        {{"", "", "/usr/bin", false, true, "/xdg", "/home/u"}, "/usr/bin"},
+        {{"", "", "/usr/bin", false, false, "/xdg", "/home/u"}, "/xdg/quillo"},
+        {{"", "", "/usr/bin", false, false, "", "/home/u"}, "/home/u/.config/quillo"},
+        {{"", "", "/usr/bin", false, false, "relative/cfg", "/home/u"}, "/home/u/.config/quillo"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChooseDataFolder(c.in), c.folder) << c.folder;
+}
+
 TEST(DataFolderTest, SiteHost) {
     TEnvGuard site("QUILLO_SITE");
     ::unsetenv("QUILLO_SITE");

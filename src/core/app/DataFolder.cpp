@@ -80,30 +80,38 @@ std::string ExecutableFolder() {
     return slash == 0 ? std::string("/") : exe.substr(0, slash);
 }
 
+std::string ChooseDataFolder(const TDataFolderInputs& In) {
+    if (!In.Override.empty())
+        return Absolute(In.Override);
+    if (!In.QuilloHome.empty())
+        return Absolute(In.QuilloHome);
+    // Portable use: a program unpacked into a folder of its own keeps its files beside it.
+    if (!In.ExecutableFolder.empty() && (In.ExecutableFolderHasSettings || In.ExecutableFolderWritable))
+        return In.ExecutableFolder;
+    std::string config = In.XdgConfigHome;
+    if (config.empty() || config[0] != '/') // relative values are invalid and ignored
+        config = (In.Home.empty() ? S(QDir::homePath()) : In.Home) + "/.config";
+    return Absolute(config + "/quillo");
+}
+
 std::string DataFolder() {
+    TDataFolderInputs in;
     {
         std::lock_guard<std::mutex> lock(gMutex);
-        if (!gOverride.empty())
-            return Absolute(gOverride);
+        in.Override = gOverride;
     }
-    const std::string home = Env("QUILLO_HOME");
-    if (!home.empty())
-        return Absolute(home);
-    // Portable use: a program unpacked into a folder of its own keeps its files beside it.
-    const std::string exeDir = ExecutableFolder();
-    if (!exeDir.empty()) {
-        const std::string ini = exeDir + "/" + kSettingsFileName;
-        if (::access(ini.c_str(), F_OK) == 0 || ::access(exeDir.c_str(), W_OK) == 0)
-            return exeDir;
+    in.QuilloHome = Env("QUILLO_HOME");
+    if (in.Override.empty() && in.QuilloHome.empty()) {
+        in.ExecutableFolder = ExecutableFolder();
+        if (!in.ExecutableFolder.empty()) {
+            const std::string ini = in.ExecutableFolder + "/" + kSettingsFileName;
+            in.ExecutableFolderHasSettings = ::access(ini.c_str(), F_OK) == 0;
+            in.ExecutableFolderWritable = ::access(in.ExecutableFolder.c_str(), W_OK) == 0;
+        }
+        in.XdgConfigHome = Env("XDG_CONFIG_HOME");
+        in.Home = Env("HOME");
     }
-    std::string config = Env("XDG_CONFIG_HOME");
-    if (config.empty() || config[0] != '/') {
-        std::string userHome = Env("HOME");
-        if (userHome.empty())
-            userHome = S(QDir::homePath());
-        config = userHome + "/.config";
-    }
-    return Absolute(config + "/quillo");
+    return ChooseDataFolder(in);
 }
 
 bool EnsureDataFolder() {

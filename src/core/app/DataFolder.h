@@ -28,6 +28,19 @@ void SetDataFolderOverride(const std::string& Dir);
 
 // Absolute path of the data folder, without a trailing "/". May not exist yet.
 std::string DataFolder();
+// The choice itself, from its inputs (exposed for tests): the override, QUILLO_HOME, the
+// executable's folder and whether it is writable or holds quillo.ini, XDG_CONFIG_HOME and HOME.
+struct TDataFolderInputs {
+    std::string Override;
+    std::string QuilloHome;
+    std::string ExecutableFolder;
+    bool ExecutableFolderWritable = false;
+    bool ExecutableFolderHasSettings = false;
+    std::string XdgConfigHome;
+    std::string Home;
+};
+std::string ChooseDataFolder(const TDataFolderInputs& In);
+
 // Creates the data folder when missing; false when that fails.
 bool EnsureDataFolder();
 
