@@ -65,7 +65,9 @@ bool TBrimvaultService::Start(const TBrimvaultServiceOptions& options) {
     FStderrFile = dir + QStringLiteral("/stderr.txt");
     const QString readyFile = dir + QStringLiteral("/ready.json");
 
-    QStringList args{ServiceScript(),
+    // -I: isolated from PYTHON* variables and user site folders of the calling environment.
+    QStringList args{QStringLiteral("-I"),
+                     ServiceScript(),
                      QStringLiteral("--http-port"),
                      QString::number(options.HttpPort),
                      QStringLiteral("--ftp-port"),
