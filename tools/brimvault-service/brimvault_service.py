@@ -916,6 +916,11 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+class HttpServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 128  # many parallel uploads connect at once; never make them wait for SYN retries
+
+
 def parse_query(query):
     """Query keys to raw bytes values; every %XX is decoded, '+' is kept as it is."""
     params = {}
@@ -1087,8 +1092,7 @@ def main(argv):
         raise SystemExit("brimvault_service: %s" % err)
 
     HttpHandler.service = service
-    httpd = http.server.ThreadingHTTPServer((LOOPBACK, args.http_port), HttpHandler)
-    httpd.daemon_threads = True
+    httpd = HttpServer((LOOPBACK, args.http_port), HttpHandler)
     service.http_port = httpd.server_address[1]
 
     authorizer = DummyAuthorizer()
