@@ -6,9 +6,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
 
@@ -55,9 +57,19 @@ void TBrimvaultService::Fail(const QString& text) {
 bool TBrimvaultService::Start(const TBrimvaultServiceOptions& options) {
     Stop();
     FError.clear();
-    const QString dir = MakeScratchDir(QStringLiteral("brimvault"));
-    if (dir.isEmpty() || ScratchRoot().isEmpty()) {
-        FError = QStringLiteral("no test scratch root (InstallTestEnvironment not called?)");
+    // Inside the test scratch root when there is one; a program without the test environment
+    // (a benchmark, say) gets a temporary folder of its own.
+    QString dir;
+    if (!ScratchRoot().isEmpty()) {
+        dir = MakeScratchDir(QStringLiteral("brimvault"));
+    } else {
+        FOwnDir =
+            std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quillo-brimvault-XXXXXX"));
+        if (FOwnDir->isValid())
+            dir = FOwnDir->path();
+    }
+    if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
+        FError = QStringLiteral("cannot create a folder for the stand-in service");
         return false;
     }
     FStorageDir = dir + QStringLiteral("/storage");

@@ -1,7 +1,8 @@
 #pragma once
 // Test fixture: runs the repository's stand-in of the Brimvault service
 // (tools/brimvault-service/brimvault_service.py, Debian's /usr/bin/python3) as a child process on
-// free loopback ports, with a fresh storage folder under the test scratch root, and reads back
+// free loopback ports, with a fresh storage folder under the test scratch root (or a temporary
+// folder of its own in programs without the test environment, e.g. benchmarks), and reads back
 // the JSON-lines log of everything it received. See tools/brimvault-service/README.md for the
 // switch names and the log format.
 //
@@ -24,6 +25,7 @@
 #include <memory>
 
 class QProcess;
+class QTemporaryDir;
 
 namespace quillo::test {
 
@@ -112,6 +114,7 @@ private:
     void Fail(const QString& text);
 
     std::unique_ptr<QProcess> FProcess;
+    std::unique_ptr<QTemporaryDir> FOwnDir; // only without a test scratch root
     QString FError;
     QString FStorageDir;
     QString FLogFile;
