@@ -332,6 +332,16 @@ void TScheduler::OnUploadThreadEvent(TInternetThread& Thread, TInternetThreadEve
     if (!task)
         return;
     task->StatusText = Thread.StateText();
+    // The resume data of a running upload (the FTP method's server, the MD5) reaches the jobs file
+    // as soon as it changes, so that a run that ends without closing can still resume.
+    bool resumeChanged = false;
+    if (Event != ieFinished && task->State == jsUploading) {
+        std::string info = UploaderInfoText(Thread);
+        if (info != task->ResumeInfo) {
+            task->ResumeInfo = std::move(info);
+            resumeChanged = true;
+        }
+    }
     switch (Event) {
     case ieFinished:
         if (Thread.WorkResult() == trSuccess) {
@@ -361,8 +371,11 @@ void TScheduler::OnUploadThreadEvent(TInternetThread& Thread, TInternetThreadEve
     // The record outlives a nested removal while its thread is being destroyed; only a task
     // still in the queue is repainted.
     const TJobId id = FQueue.FindTask(task->Id()) == task ? task->Id() : NoJobId;
-    if (id != NoJobId)
+    if (id != NoJobId) {
         FQueue.TaskChangedById(id);
+        if (resumeChanged)
+            SaveJobs();
+    }
     if (FHooks.ThreadEvent)
         FHooks.ThreadEvent(id, Event);
 }

@@ -1,0 +1,229 @@
+// "run": the real scheduler until nothing is Queued or Uploading any more, with a live progress
+// line per task. SIGINT and SIGTERM stop the running uploads the way closing the desktop program
+// does: they become Delayed with their resume data, and the jobs file is written.
+#include "cli/CliCommands.h"
+
+#include "core/app/MyUtils.h"
+#include "core/app/Settings.h"
+#include "core/l10n/ResMessages.h"
+#include "core/net/IdStackWindowsEx.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <iostream>
+#include <map>
+#include <unistd.h>
+
+namespace quillo::cli {
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &c, 1);
+}
+
+std::string TaskName(const TUploadJobData& t) {
+    return t.UploadName.empty() ? JobFileNamePart(t.FileName) : t.UploadName;
+}
+
+// "name 42% 120.5 KB/s ETA 00:00:12"
+std::string ProgressText(const TUploadJobData& t) {
+    std::string eta = FormatMsAsClock(static_cast<uint32_t>(t.TimeLeft));
+    return TaskName(t) + " " + std::to_string(t.Percent) + "% " + FormatText("%.1f", {t.Speed / 8.0}) +
+           " KB/s ETA " + eta;
+}
+
+class TProgressPrinter {
+public:
+    explicit TProgressPrinter(TUploadQueue& Queue) : FQueue(Queue), FTty(::isatty(STDOUT_FILENO) == 1) {}
+
+    void Event(TJobId id, TInternetThreadEvent event) {
+        const TUploadJobData* t = id == NoJobId ? nullptr : FQueue.FindTask(id);
+        if (!t)
+            return;
+        if (event == ieStarted) {
+            Permanent("started  " + TaskName(*t) + " (" + t->Method + ", " + FormatThousands(t->FileSize) +
+                      " bytes)");
+        } else if (event == ieFinished) {
+            FLastPrinted.erase(id);
+            if (t->State == jsFinished)
+                Permanent("finished " + TaskName(*t));
+            else
+                Permanent("ERROR    " + TaskName(*t) + ": " + t->StatusText);
+        } else if (event == ieProgress) {
+            const uint32_t now = GetTickCount32();
+            auto it = FLastPrinted.find(id);
+            const bool due =
+                it == FLastPrinted.end() || now - it->second >= (FTty ? 200u : 1000u) || t->Percent == 100;
+            if (!due)
+                return;
+            FLastPrinted[id] = now;
+            if (FTty)
+                Live();
+            else
+                Permanent("         " + ProgressText(*t));
+        }
+    }
+
+    void Permanent(const std::string& line) {
+        if (FTty)
+            std::fputs("\r\x1b[K", stdout);
+        std::fputs((line + "\n").c_str(), stdout);
+        if (FTty)
+            Live();
+        std::fflush(stdout);
+    }
+
+    void ClearLive() {
+        if (FTty) {
+            std::fputs("\r\x1b[K", stdout);
+            std::fflush(stdout);
+        }
+    }
+
+private:
+    // One line for every running task, redrawn in place.
+    void Live() {
+        std::string line;
+        for (std::size_t i = 0; i < FQueue.TaskCount(); ++i) {
+            const TUploadJobData& t = FQueue.Task(i);
+            if (t.State != jsUploading)
+                continue;
+            if (!line.empty())
+                line += " | ";
+            line += ProgressText(t);
+        }
+        std::fputs(("\r\x1b[K" + line.substr(0, 200)).c_str(), stdout);
+        std::fflush(stdout);
+    }
+
+    TUploadQueue& FQueue;
+    bool FTty;
+    std::map<TJobId, uint32_t> FLastPrinted;
+};
+
+} // namespace
+
+int CmdRun(TCliContext& Ctx, const TArgs& Args) {
+    if (!Args.empty()) {
+        PrintError("run takes no arguments");
+        return ecUsage;
+    }
+    TUploadQueue& queue = Ctx.Queue;
+    TScheduler& sched = *Ctx.Scheduler;
+    const TAppSettings& s = AppSettings;
+    if (s.UploadManager.ParallelThreads <= 0) {
+        PrintError("UploadManager.ParallelThreads is " + std::to_string(s.UploadManager.ParallelThreads) +
+                   ": nothing would start (quillo-cli set UploadManager.ParallelThreads=2)");
+        return ecUsage;
+    }
+    TIdStackWindowsEx::Instance().SendLimit = s.UploadManager.SpeedLimit * 1024;
+
+    TProgressPrinter printer(queue);
+    const double runStart = sched.Now();
+    const std::size_t finishedBefore = queue.FinishedCount();
+    bool stopping = false;
+    int exitCode = -1;
+
+    sched.Hooks().ThreadEvent = [&](TJobId id, TInternetThreadEvent e) { printer.Event(id, e); };
+    sched.Hooks().ShutDown = [&](bool) {
+        printer.Permanent("(automatic shutdown is left to the desktop program; quillo-cli never powers off)");
+    };
+    std::string lastStatus;
+    sched.Hooks().StatusChanged = [&](const TSchedulerStatus& status) {
+        if (stopping)
+            return;
+        if (queue.CountTasksIn({jsQueued, jsUploading}) == 0 && queue.RunningCount() == 0) {
+            exitCode = ecOk;
+            QCoreApplication::exit(0);
+            return;
+        }
+        if (queue.RunningCount() == 0 && status.Text != lastStatus)
+            printer.Permanent(status.Text);
+        lastStatus = queue.RunningCount() == 0 ? status.Text : std::string();
+    };
+
+    // Start-up as in the desktop program: nothing can be Uploading after the load, and with
+    // AutostartUploading every task is queued again.
+    sched.ChangeTaskStates({jsUploading}, jsQueued);
+    if (s.General.AutostartUploading)
+        sched.ChangeTaskStates(AllJobStates, jsQueued);
+    if (queue.CountTasksIn({jsQueued}) == 0) {
+        sched.SetTimerEnabled(false);
+        std::cout << "Nothing to upload: no task is queued ('quillo-cli start --all' queues the others)."
+                  << std::endl;
+        return ecOk;
+    }
+
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        PrintError("cannot set up signal handling");
+        return ecUsage;
+    }
+    QSocketNotifier notifier(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char buf[16];
+        while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
+        }
+        if (stopping)
+            return;
+        stopping = true;
+        printer.Permanent("Stopping: running uploads become Delayed and can resume later...");
+        queue.FExitRequested = true;
+        sched.SetTimerEnabled(false);
+        sched.StopRunningTasks();
+        sched.SaveJobs();
+        exitCode = ecInterrupted;
+        QCoreApplication::exit(ecInterrupted);
+    });
+    struct sigaction sa {};
+    sa.sa_handler = &OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+
+    QTimer::singleShot(0, [&] { sched.TimerTimer(); });
+    QCoreApplication::exec();
+
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    sched.SetTimerEnabled(false);
+    printer.ClearLive();
+    if (exitCode != ecInterrupted)
+        sched.SaveJobs();
+
+    if (queue.FinishedCount() > finishedBefore) {
+        std::cout << "\nLinks:\n";
+        for (std::size_t i = finishedBefore; i < queue.FinishedCount(); ++i) {
+            const TFinishedUploadJobData& f = queue.Finished(i);
+            std::cout << (f.UploadName.empty() ? JobFileNamePart(f.FileName) : f.UploadName)
+                      << "\n  download: " << GetValueOfKey("download-link", f.Result)
+                      << "\n  delete:   " << GetValueOfKey("kill-link", f.Result) << "\n";
+        }
+        std::cout.flush();
+    }
+    int failed = 0;
+    for (std::size_t i = 0; i < queue.TaskCount(); ++i) {
+        const TUploadJobData& t = queue.Task(i);
+        if (t.State == jsError && t.StartTime >= runStart)
+            ++failed;
+    }
+    if (exitCode == ecInterrupted)
+        return ecInterrupted;
+    if (failed > 0) {
+        PrintError(std::to_string(failed) + (failed == 1 ? " upload" : " uploads") +
+                   " failed ('quillo-cli list' shows why, 'quillo-cli start' queues them again)");
+        return ecTaskFailed;
+    }
+    return ecOk;
+}
+
+} // namespace quillo::cli

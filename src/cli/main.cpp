@@ -1,0 +1,143 @@
+// quillo-cli: Quillo without windows. Same data folder, settings and jobs file as the desktop
+// program, and the same single-instance lock, so that the two never write the jobs file at once.
+#include "cli/CliCommands.h"
+#include "cli/CliLock.h"
+
+#include "core/app/DataFolder.h"
+#include "core/app/Settings.h"
+#include "core/engine/PluginManager.h"
+#include "core/queue/JobsFile.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+using namespace quillo;
+using namespace quillo::cli;
+
+namespace {
+
+const char* const kUsage = R"(Usage: quillo-cli [--home DIR] [--site HOST[:PORT]] COMMAND [ARGS]
+
+Commands:
+  add [--method "HTTP Method"|"FTP Method"] [--name NAME] [--delayed] PATH...
+                      queue files (folders are expanded, files already queued are skipped)
+  list [--json]       the upload queue
+  finished [--json]   the finished uploads
+  links               download and delete links of the finished uploads
+  start N...|--all    queue Delayed or failed tasks again (numbers as 'list' shows them)
+  stop N...|--all     delay tasks
+  remove N...|--all   remove tasks from the queue
+  run                 upload until nothing is queued; Ctrl+C stops and keeps what was sent
+  set Section.Key=Value...   change settings (e.g. Brimvault.UseAccount=1)
+  settings            show the settings
+
+Options:
+  --home DIR          data folder (default: QUILLO_HOME, else as the desktop program)
+  --site HOST[:PORT]  the service's web site (default: QUILLO_SITE, else the settings)
+
+Exit codes: 0 done, 1 an upload failed, 2 bad usage, 3 the desktop program or another quillo-cli runs,
+130 stopped by a signal.
+)";
+
+void ReportJobsError(const std::string& caption, const std::string& text) {
+    std::cerr << "quillo-cli: " << caption << ": " << text << std::endl;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    std::string home, site;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool isHome = a == "--home", isSite = a == "--site";
+        if (args.empty() && (isHome || isSite)) {
+            if (i + 1 >= argc) {
+                PrintError(a + " needs a value");
+                return ecUsage;
+            }
+            (isHome ? home : site) = argv[++i];
+        } else if (args.empty() && a.rfind("--home=", 0) == 0) {
+            home = a.substr(7);
+        } else if (args.empty() && a.rfind("--site=", 0) == 0) {
+            site = a.substr(7);
+        } else if (args.empty() && (a == "-h" || a == "--help" || a == "help")) {
+            std::cout << kUsage;
+            return ecOk;
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.empty()) {
+        std::cerr << kUsage;
+        return ecUsage;
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    static const std::vector<std::string> kCommands = {"add",  "list",   "finished", "links", "start",
+                                                       "stop", "remove", "run",      "set",   "settings"};
+    if (std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
+        PrintError("unknown command \"" + command + "\"; 'quillo-cli --help' lists them");
+        return ecUsage;
+    }
+    if (!home.empty())
+        SetDataFolderOverride(home);
+    if (!site.empty())
+        ::setenv("QUILLO_SITE", site.c_str(), 1);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillo-cli"));
+
+    TInstanceLock lock;
+    switch (lock.Acquire()) {
+    case TInstanceLock::lrHeld:
+        break;
+    case TInstanceLock::lrBusy:
+        PrintError(
+            "Quillo is already running (the desktop program or another quillo-cli). Close it first: the "
+            "queue has one writer at a time.");
+        return ecBusy;
+    case TInstanceLock::lrUnavailable:
+        PrintError("cannot take the single-instance lock (" + lock.ErrorText() +
+                   "); refusing to touch the queue");
+        return ecBusy;
+    }
+
+    LoadSettings();
+    if (command == "set")
+        return CmdSet(args);
+    if (command == "settings")
+        return CmdSettings(args);
+
+    RegisterBuiltinUploaders();
+    TCliContext ctx;
+    TSchedulerHooks hooks;
+    hooks.JobsError = &ReportJobsError;
+    ctx.Scheduler = std::make_unique<TScheduler>(ctx.Queue, TSchedulerOptions{}, hooks);
+    LoadJobs(ctx.Queue, JobsFileName(), &ReportJobsError);
+    ctx.Queue.UpdateQueueSummary();
+
+    int rc = ecUsage;
+    if (command == "add")
+        rc = CmdAdd(ctx, args);
+    else if (command == "list")
+        rc = CmdList(ctx, args);
+    else if (command == "finished")
+        rc = CmdFinished(ctx, args);
+    else if (command == "links")
+        rc = CmdLinks(ctx, args);
+    else if (command == "start")
+        rc = CmdStart(ctx, args);
+    else if (command == "stop")
+        rc = CmdStop(ctx, args);
+    else if (command == "remove")
+        rc = CmdRemove(ctx, args);
+    else if (command == "run")
+        rc = CmdRun(ctx, args);
+    ctx.Scheduler.reset();
+    return rc;
+}
