@@ -326,6 +326,14 @@ TEST_F(BrimvaultServiceTest, FtpFaultSwitches) {
     const QByteArray data = RandomBytes(200 * 1000);
     ASSERT_TRUE(FService.SetFaults({{"ftp_drop_after", 5000}, {"ftp_drop_after_times", 1}}));
     EXPECT_NE(FtpStore(FService, "bob", "d.bin", data, false).Code, CURLE_OK);
+    EXPECT_TRUE(FService.WaitForLog([](const QList<QJsonObject>& entries) {
+        for (const QJsonObject& e : entries) {
+            if (e.value("event").toString() == "transfer_end" && !e.value("completed").toBool() &&
+                e.value("bytes").toInt() == 5000)
+                return true;
+        }
+        return false;
+    }));
     EXPECT_EQ(FService.ReadAccountFile("bob", "d.bin").size(), 5000);
     EXPECT_EQ(Md5Hex(FService.ReadAccountFile("bob", "d.bin")), Md5Hex(data.left(5000)));
     EXPECT_EQ(FtpStore(FService, "bob", "d.bin", data.mid(5000), true).Code, CURLE_OK);

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -291,7 +292,11 @@ bool TBrimvaultService::WaitForLog(const std::function<bool(const QList<QJsonObj
             return true;
         if (deadline.hasExpired())
             return false;
-        QThread::msleep(20);
+        // Keep serving the caller's event loop: workers under test may be waiting on it.
+        if (QCoreApplication::instance() &&
+            QThread::currentThread() == QCoreApplication::instance()->thread())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
     }
 }
 

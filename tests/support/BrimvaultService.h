@@ -93,7 +93,7 @@ public:
     QList<QJsonObject> HttpRequests(const QString& path = QString()) const;
     // FTP command lines as received ("USER bob", "STOR name", ...), in order.
     QStringList FtpCommandLines() const;
-    // Waits until done(LogEntries()) is true; false on time-out.
+    // Waits until done(LogEntries()) is true, serving the event loop meanwhile; false on time-out.
     bool WaitForLog(const std::function<bool(const QList<QJsonObject>&)>& done, int timeoutMs = 5000) const;
     // Empties the log (both the service's file and what later reads return).
     bool ClearLog();
