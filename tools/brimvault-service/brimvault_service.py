@@ -1074,7 +1074,7 @@ def parse_args(argv):
             continue
         flag = "--" + key.replace("_", "-")
         if isinstance(default, bool):
-            p.add_argument(flag, dest=key, action="store_const", const=True, default=None)
+            p.add_argument(flag, dest=key, nargs="?", const=True, default=None)  # --x, --x false
         elif isinstance(default, list):
             p.add_argument(flag, dest=key, action="append", default=None)
         else:
