@@ -12,6 +12,7 @@
 //   service.SetFaults({{"drop_after", 1000}, {"drop_after_times", 1}});
 //   auto posts = service.HttpRequests("/cgi-bin/upload.cgi");
 //
+// The interpreter is /usr/bin/python3 unless QUILLO_SERVICE_PYTHON names another one.
 // Not thread-safe: use one instance from the thread that started it.
 
 #include <QByteArray>
