@@ -724,7 +724,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         svc = self.service
         entry = self.entry
         ctype = self.headers.get("Content-Type", "")
-        m = re.search(r'boundary=("?)([^";]+)\1', ctype)
+        m = re.search(r'boundary=("?)([^";]+)\1', ctype, re.IGNORECASE)
         upload_dir = os.path.join(svc.uploads_dir, secrets.token_hex(6))
 
         store = svc.state.get("store_uploads")
@@ -742,7 +742,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             svc.log.write(entry)
             return self.answer(400, "ERROR: expected a multipart/form-data body\r\n")
 
-        parser = MultipartParser(m.group(2).encode("latin-1"), open_file_sink, svc.state.get("hash_uploads"))
+        parser = MultipartParser(m.group(2).strip().encode("latin-1"), open_file_sink, svc.state.get("hash_uploads"))
         raw = self.open_raw()
         try:
             for chunk in self.body_chunks():
