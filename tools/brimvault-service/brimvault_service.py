@@ -22,6 +22,7 @@ import secrets
 import shutil
 import signal
 import socket
+import struct
 import sys
 import tempfile
 import threading
@@ -742,7 +743,8 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             svc.log.write(entry)
             return self.answer(400, "ERROR: expected a multipart/form-data body\r\n")
 
-        parser = MultipartParser(m.group(2).strip().encode("latin-1"), open_file_sink, svc.state.get("hash_uploads"))
+        boundary = m.group(2).strip().encode("latin-1")
+        parser = MultipartParser(boundary, open_file_sink, svc.state.get("hash_uploads"))
         raw = self.open_raw()
         try:
             for chunk in self.body_chunks():
@@ -880,7 +882,8 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
     def pause(self):
         svc = self.service
         delay = svc.state.get("delay")
-        if delay > 0 and self.entry is not None and self.entry["path"].startswith(svc.state.get("delay_path")):
+        if delay > 0 and self.entry is not None and \
+                self.entry["path"].startswith(svc.state.get("delay_path")):
             svc.state.fire("delay")
             self.entry["delayed"] = delay
             time.sleep(delay)
@@ -910,7 +913,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
         try:
             # Reset rather than close politely, so the peer sees the loss while still sending.
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.connection.shutdown(socket.SHUT_RDWR)
         except OSError:
             pass
