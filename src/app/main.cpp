@@ -2,6 +2,7 @@
 #include "app/SingleInstance.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
+#include "core/engine/PluginManager.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -55,6 +56,7 @@ void RecordTestEvent(const QString& Line) {
 
 int main(int argc, char** argv) {
     const TCommandLine commandLine = ParseCommandLine(argc, argv);
+    RegisterBuiltinUploaders();
 
     // Before anything else: a second start wakes the first and ends without touching any file.
     TSingleInstance instance;

@@ -1,8 +1,10 @@
 #include "ui/MainWindow.h"
 
+#include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
 #include "core/l10n/ResMessages.h"
 #include "core/net/IdStackWindowsEx.h"
+#include "core/queue/JobsFile.h"
 #include "ui/MessageBox.h"
 #include "ui/WindowPlacement.h"
 
@@ -43,7 +45,8 @@ QTreeView* MakeListView(QWidget* Parent, const char* Name) {
 
 } // namespace
 
-TMainWindow::TMainWindow(const TMainWindowStart& Start, QWidget* Parent) : QMainWindow(Parent) {
+TMainWindow::TMainWindow(const TMainWindowStart& Start, QWidget* Parent)
+    : QMainWindow(Parent), FScheduler(FQueue, {}, MakeSchedulerHooks()) {
     setObjectName(QStringLiteral("TMainWindow"));
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
     CreateWidgets();
@@ -54,7 +57,24 @@ TMainWindow::TMainWindow(const TMainWindowStart& Start, QWidget* Parent) : QMain
 }
 
 TMainWindow::~TMainWindow() {
+    // An upload thread may deliver its last event while it is destroyed: end them while the
+    // scheduler that handles those events still exists.
+    for (TJobId id : FQueue.TaskIds())
+        FQueue.ReleaseThreadById(id);
     FQueue.RemoveObserver(this);
+}
+
+TSchedulerHooks TMainWindow::MakeSchedulerHooks() {
+    TSchedulerHooks hooks;
+    hooks.StatusChanged = [this](const TSchedulerStatus& Status) {
+        StatusPanels[0]->setText(QString::fromStdString(Status.Text));
+        StatusPanels[2]->setText(QString::fromStdString(Status.Speed));
+    };
+    hooks.StealthMode = [this] { return FStealthMode; };
+    hooks.JobsError = [this](const std::string& Caption, const std::string& Text) {
+        ShowMessageBox(this, QString::fromStdString(Text), QString::fromStdString(Caption), mbOK, miError);
+    };
+    return hooks;
 }
 
 void TMainWindow::CreateWidgets() {
@@ -153,10 +173,16 @@ void TMainWindow::FormCreate(const TMainWindowStart& Start) {
     FStealthMode = AppSettings.General.StartInStealthMode;
     ApplySettings();
     PlaceWindow();
-    LoadJobsFile();
+    LoadJobs(FQueue, JobsFileName(), FScheduler.Hooks().JobsError);
     // The window appears when the event loop takes over, after everything above is in place.
     if (!Start.StartHidden && !FStealthMode)
         QTimer::singleShot(0, this, [this] { ShowApplication(true); });
+    // The loader has already turned tasks stored as Uploading into Error, so the first call
+    // finds nothing; like every state change it writes the jobs file back.
+    FScheduler.ChangeTaskStates({jsUploading}, jsQueued);
+    if (AppSettings.General.AutostartUploading)
+        FScheduler.ChangeTaskStates(AllJobStates, jsQueued);
+    FScheduler.SetTimerEnabled(true);
     FQueue.UpdateQueueSummary();
 }
 
@@ -166,6 +192,7 @@ void TMainWindow::ApplySettings() {
     constexpr int32_t kMaxKb = std::numeric_limits<int32_t>::max() / 1024;
     TIdStackWindowsEx::Instance().SendLimit = kb <= 0 ? 0 : std::min(kb, kMaxKb) * 1024;
     act_shutdowntoggle->setChecked(AppSettings.General.ShutDownWhenFinished);
+    FScheduler.ResetSchedulerWindow();
 }
 
 void TMainWindow::PlaceWindow() {

@@ -3,6 +3,7 @@
 // its whole life and runs the start (FormCreate) and close (FormCloseQuery, FormClose) steps of
 // the program. Everything here runs on the user-interface thread.
 
+#include "core/queue/Scheduler.h"
 #include "core/queue/UploadQueue.h"
 
 #include <QMainWindow>
@@ -33,20 +34,24 @@ public:
     static constexpr int DesignedClientWidth = 1014;
     static constexpr int DesignedClientHeight = 800;
 
-    // Builds the widgets and runs FormCreate. The window is shown by the event loop's first
-    // turn unless the start says otherwise (StartHidden, stealth mode).
+    // Builds the widgets and runs FormCreate: settings applied, bounds restored, jobs file
+    // loaded, tasks that were uploading queued again (every task with AutostartUploading),
+    // scheduler timer on. The window is shown by the event loop's first turn unless the start
+    // says otherwise (StartHidden, stealth mode).
     explicit TMainWindow(const TMainWindowStart& Start = {}, QWidget* Parent = nullptr);
     ~TMainWindow() override;
     TMainWindow(const TMainWindow&) = delete;
     TMainWindow& operator=(const TMainWindow&) = delete;
 
-    // The queue and the finished list.
+    // The queue and the finished list, and the scheduler that runs the queue's uploads.
     TUploadQueue FQueue;
+    TScheduler FScheduler;
 
     // Stealth mode: nothing of the program is shown and show requests are ignored.
     bool FStealthMode = false;
 
-    // Applies the settings that can change at run time (speed limit, auto-shutdown mark).
+    // Applies the settings that can change at run time (speed limit, auto-shutdown mark, the
+    // scheduler window).
     void ApplySettings();
 
     // The Exit command: marks the exit request (never cleared) and closes the window.
@@ -56,8 +61,9 @@ public:
 
     // True when closing may go on; asks the user while uploads are running.
     bool FormCloseQuery();
-    // Stops the uploads, saves the jobs file, the window bounds and the settings, and releases
-    // the single-instance lock. Failures are reported in a box and do not stop the close.
+    // Stops the uploads (they become Delayed), saves the jobs file, the window bounds and the
+    // settings, and releases the single-instance lock. Failures are reported in a box and do not
+    // stop the close.
     void FormClose();
 
     // Session end: the question of FormCloseQuery (false refuses the log-off), then the steps of
@@ -106,10 +112,9 @@ private:
     void FormShow();
     void PlaceWindow();
     void CommitData(QSessionManager& Manager);
-    void LoadJobsFile();
-    void SaveJobsFile();
     void CloseSteps(bool ReleaseLock);
     void QueueSummaryChanged(const std::string& Text) override;
+    TSchedulerHooks MakeSchedulerHooks();
 
     std::function<void()> FInstanceLockRelease;
 };

@@ -41,7 +41,8 @@ void TMainWindow::FormClose() {
 }
 
 void TMainWindow::CloseSteps(bool ReleaseLock) {
-    SaveJobsFile();
+    FScheduler.StopRunningTasks();
+    FScheduler.SaveJobs();
     const QRect b = Bounds();
     UpdateSettings([&](TAppSettings& s) { s.General.WindowRect = ToWindowRect(b); });
     // The store replaces the file atomically, so a failed save leaves the previous file whole;

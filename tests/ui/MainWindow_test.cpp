@@ -67,6 +67,27 @@ protected:
                                                        TUploaderDeleter{+[](TUploader*) {}}));
     }
 
+    static void WriteJobsFile(std::vector<TJobState> States) {
+        TUploadQueue q;
+        for (TJobState state : States) {
+            TUploadJobData task;
+            task.FileName = "/data/file" + std::to_string(q.TaskCount()) + ".zip";
+            task.State = state;
+            task.Method = "HTTP Method";
+            q.AppendTask(std::move(task));
+        }
+        QFile f(QString::fromStdString(JobsFileName()));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray::fromStdString(JobsToBytes(q)));
+    }
+
+    static std::vector<TJobState> States(const TUploadQueue& Q) {
+        std::vector<TJobState> states;
+        for (std::size_t i = 0; i < Q.TaskCount(); ++i)
+            states.push_back(Q.Task(i).State);
+        return states;
+    }
+
     QString ReadFile(const std::string& Path) const {
         QFile f(QString::fromStdString(Path));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
@@ -221,7 +242,37 @@ TEST_F(MainWindowTest, RunningUploadMakesExitAskAndCancelKeepsEverythingRunning)
     EXPECT_EQ(FBoxes.size(), 2u);
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(releases, 1);
+    EXPECT_EQ(w.FQueue.RunningCount(), 0);
     EXPECT_TRUE(QFile::exists(QString::fromStdString(SettingsFileName())));
+    // The upload was stopped before the jobs file was written: it comes back Delayed, not as
+    // an improperly ended upload.
+    TUploadQueue reloaded;
+    EXPECT_TRUE(LoadJobs(reloaded, JobsFileName(), [](const std::string&, const std::string&) {}));
+    EXPECT_EQ(States(reloaded), (std::vector<TJobState>{jsDelayed}));
+}
+
+TEST_F(MainWindowTest, StartRequeuesEveryTaskOnlyWithAutostartUploading) {
+    const std::vector<TJobState> stored{jsError, jsDelayed, jsQueued, jsUploading};
+    for (bool autostart : {false, true}) {
+        SCOPED_TRACE(autostart);
+        WriteJobsFile(stored);
+        UpdateSettings([&](TAppSettings& s) { s.General.AutostartUploading = autostart; });
+        TMainWindow w;
+        // A task stored as Uploading was cut off: it stays in Error unless everything is queued.
+        EXPECT_EQ(States(w.FQueue), autostart
+                                        ? std::vector<TJobState>(4, jsQueued)
+                                        : (std::vector<TJobState>{jsError, jsDelayed, jsQueued, jsError}));
+        EXPECT_TRUE(w.FScheduler.TimerEnabled());
+        EXPECT_EQ(w.FQueue.RunningCount(), 0);
+    }
+}
+
+TEST_F(MainWindowTest, SchedulerTickWritesTheStatusBar) {
+    TMainWindow w;
+    w.FScheduler.TimerTimer();
+    EXPECT_EQ(w.StatusPanels[0]->text().toStdString(), w.FScheduler.Status().Text);
+    EXPECT_EQ(w.StatusPanels[2]->text().toStdString(), w.FScheduler.Status().Speed);
+    EXPECT_FALSE(w.StatusPanels[0]->text().isEmpty());
 }
 
 TEST_F(MainWindowTest, SettingsFileAfterExitHoldsTheFiveSectionsInOrder) {
