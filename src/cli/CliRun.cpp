@@ -54,6 +54,7 @@ public:
                       " bytes)");
         } else if (event == ieFinished) {
             FLastPrinted.erase(id);
+            FLastPercent.erase(id);
             if (t->State == jsFinished)
                 Permanent("finished " + TaskName(*t));
             else
@@ -61,11 +62,13 @@ public:
         } else if (event == ieProgress) {
             const uint32_t now = GetTickCount32();
             auto it = FLastPrinted.find(id);
+            const bool complete = t->Percent == 100 && FLastPercent[id] != 100;
             const bool due =
-                it == FLastPrinted.end() || now - it->second >= (FTty ? 200u : 1000u) || t->Percent == 100;
+                it == FLastPrinted.end() || now - it->second >= (FTty ? 200u : 1000u) || complete;
             if (!due)
                 return;
             FLastPrinted[id] = now;
+            FLastPercent[id] = t->Percent;
             if (FTty)
                 Live();
             else
@@ -108,6 +111,7 @@ private:
     TUploadQueue& FQueue;
     bool FTty;
     std::map<TJobId, uint32_t> FLastPrinted;
+    std::map<TJobId, int32_t> FLastPercent;
 };
 
 } // namespace
