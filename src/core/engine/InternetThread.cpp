@@ -208,6 +208,9 @@ void TInternetThread::RunCycle() {
             PrepareAttempt();
             CheckAborted();
             DoWork();
+            // A failed attempt before this one leaves no error behind a success.
+            if (FWorkResult.load() == trSuccess)
+                FErrorText.clear();
             break;
         } catch (const EITError& E) {
             FWorkResult = trFailed;
@@ -485,7 +488,7 @@ void TInternetThread::CloseHttpClient() {
 
 // ---- transfer tracking --------------------------------------------------------------------------
 
-void TInternetThread::BeginTransfer(TIdHTTPEx& Client, int64_t BaseOffset) {
+void TInternetThread::BeginTransferTracking(int64_t BaseOffset) {
     FTransferActive = true;
     FTransferTracking = true;
     FBaseOffset = BaseOffset;
@@ -493,6 +496,10 @@ void TInternetThread::BeginTransfer(TIdHTTPEx& Client, int64_t BaseOffset) {
     FProgressDelivered = false;
     if (!FLimiter)
         FLimiter = std::make_unique<TIndySpeedLimiter>(FTransferLimit);
+}
+
+void TInternetThread::BeginTransfer(TIdHTTPEx& Client, int64_t BaseOffset) {
+    BeginTransferTracking(BaseOffset);
     // The request body is the tracked transfer; the response that follows reports nothing.
     Client.Work.OnWorkBegin = [this](TWorkMode Mode, int64_t CountMax) {
         if (Mode == wmWrite)

@@ -160,7 +160,9 @@ protected:
     void BeginTransfer(TIdHTTPEx& Client, int64_t BaseOffset);
     void BeginTransfer(TFtpClient& Client, int64_t BaseOffset);
 
-    // The transfer hooks, also driven by the FTP data connection.
+    // The part of BeginTransfer that does not depend on the connection: counters, speed meter.
+    void BeginTransferTracking(int64_t BaseOffset);
+    // The transfer hooks that the connections' work events drive.
     void TransferWorkBegin(int64_t CountMax);
     void TransferWork(int64_t Count);
     void TransferWorkEnd();

@@ -75,13 +75,7 @@ void TInternetThread::CloseFtpClient() {
 }
 
 void TInternetThread::BeginTransfer(TFtpClient& Client, int64_t BaseOffset) {
-    FTransferActive = true;
-    FTransferTracking = true;
-    FBaseOffset = BaseOffset;
-    FProgressPending = false;
-    FProgressDelivered = false;
-    if (!FLimiter)
-        FLimiter = std::make_unique<TIndySpeedLimiter>(FTransferLimit);
+    BeginTransferTracking(BaseOffset);
     Client.Work.OnWorkBegin = [this](TWorkMode Mode, int64_t CountMax) {
         if (Mode == wmWrite)
             TransferWorkBegin(CountMax);
