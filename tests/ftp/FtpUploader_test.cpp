@@ -1,0 +1,357 @@
+// The FTP method end to end against the stand-in service: resume on the task's server, the
+// SIZE/DELE/STOR/APPE decisions, the commit call, and the refusals.
+#include "EngineTestSupport.h"
+#include "FtpTestSupport.h"
+
+#include "core/app/MyUtils.h"
+#include "core/engine/BrimvaultFtpUploader.h"
+#include "core/engine/BrimvaultHttpUploader.h"
+#include "core/engine/PluginManager.h"
+#include "support/BrimvaultService.h"
+
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+using namespace quillo;
+using namespace quillo::test;
+
+namespace {
+
+class FtpUploaderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Service = new TBrimvaultService();
+        TBrimvaultServiceOptions Options;
+        Options.Accounts = {{QStringLiteral("user"), QStringLiteral("pass")},
+                            {QStringLiteral("abc"), QStringLiteral("p w&=%")}};
+        ASSERT_TRUE(Service->Start(Options)) << Service->ErrorText().toStdString();
+    }
+    static void TearDownTestSuite() {
+        delete Service;
+        Service = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(Service && Service->IsRunning());
+        ::setenv("QUILLO_SITE", Service->SiteHost().toUtf8().constData(), 1);
+        ::setenv("QUILLO_FTP_PORT", std::to_string(Service->FtpPort()).c_str(), 1);
+        ResetEngineSettings();
+        UseAccount("user", "pass");
+        ClearUploadServerCache();
+        ASSERT_TRUE(Service->ResetFaults());
+        ASSERT_TRUE(Service->ClearLog());
+    }
+    void TearDown() override {
+        ResetEngineSettings();
+        ::unsetenv("QUILLO_SITE");
+        ::unsetenv("QUILLO_FTP_PORT");
+    }
+
+    static void UseAccount(const std::string& User, const std::string& Password) {
+        ChangeSettings([&](TAppSettings& S) {
+            S.Brimvault.UseAccount = true;
+            S.Brimvault.UserName = User;
+            S.Brimvault.Password = Password;
+        });
+    }
+
+    std::unique_ptr<TUploader> MakeUploader() {
+        auto U = std::make_unique<TBrimvaultFtpUploader>(nullptr, Recorder.Handler());
+        U->SetRetryPauseMs(50);
+        U->SetConnectTimeout(5000);
+        U->SetReadTimeout(20000);
+        U->SetSendBufferSize(8192);
+        return U;
+    }
+    bool Run(TUploader& U, const std::string& File, const std::string& Name, const std::string& Resume = "") {
+        Recorder.FinishedCount = 0;
+        U.StartUpload(File, Name, "", Resume);
+        return WaitUntil([&] { return Recorder.FinishedCount > 0 && U.Parked(); }, 60000);
+    }
+    static std::string ResumeOn(const std::string& Extra = "") {
+        return "upserver=" + Service->SiteHost().toStdString() + "\r\n" + Extra;
+    }
+    // FTP command verbs (with argument) in order, without the login and passive-mode chatter.
+    static QStringList StoreCommands() {
+        QStringList Out;
+        for (const QString& L : Service->FtpCommandLines())
+            if (L.startsWith("SIZE") || L.startsWith("DELE") || L.startsWith("STOR") || L.startsWith("APPE"))
+                Out << L;
+        return Out;
+    }
+    static QByteArray Stored(const QString& Name, const QString& User = QStringLiteral("user")) {
+        return Service->ReadAccountFile(User, Name);
+    }
+    std::vector<TRecordedEvent> ProgressEvents() const {
+        std::vector<TRecordedEvent> Out;
+        for (const auto& E : Recorder.Events)
+            if (E.Event == ieProgress)
+                Out.push_back(E);
+        return Out;
+    }
+
+    static TBrimvaultService* Service;
+    TEventRecorder Recorder;
+};
+
+TBrimvaultService* FtpUploaderTest::Service = nullptr;
+
+} // namespace
+
+TEST_F(FtpUploaderTest, FreshTaskDeletesStaleCopyStoresAndCommits) {
+    const QByteArray Data = PatternBytes(400000, 11);
+    const std::string File = WriteScratchFile(Data, "fresh.bin");
+    ASSERT_TRUE(Service->WriteAccountFile("user", "fresh.bin", QByteArray("stale content")));
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, ""));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    EXPECT_EQ(Stored("fresh.bin"), Data);
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE fresh.bin", "DELE fresh.bin", "STOR fresh.bin"}));
+    const QStringList All = Service->FtpCommandLines();
+    ASSERT_GE(All.size(), 4);
+    EXPECT_EQ(All[0], "USER user");
+    EXPECT_EQ(All[1], "PASS pass");
+    EXPECT_EQ(All[2], "TYPE I");
+    EXPECT_TRUE(All.contains("PASV") || All.contains("EPSV"));
+    EXPECT_EQ(All.last(), "QUIT");
+
+    EXPECT_EQ(U->Info.Value("upserver"), Service->SiteHost().toStdString());
+    EXPECT_EQ(U->Info.Value("MD5"), FileMD5Hex(File));
+    EXPECT_FALSE(U->Info.Value("download-link").empty());
+    EXPECT_FALSE(U->Info.Value("kill-link").empty());
+
+    const auto Commits = Service->HttpRequests("/cgi-bin/upload.cgi");
+    ASSERT_EQ(Commits.size(), 1);
+    EXPECT_EQ(Commits[0]["method"].toString(), "GET");
+    EXPECT_EQ(TBrimvaultService::HeaderValue(Commits[0], "Referer"), Service->SiteUrl());
+    const QJsonObject C = Commits[0]["commit"].toObject();
+    EXPECT_TRUE(C["ok"].toBool()) << C["reason"].toString().toStdString();
+    EXPECT_EQ(C["size"].toString(), "400000");
+    EXPECT_EQ(C["md5"].toString().toStdString(), FileMD5Hex(File));
+
+    const auto Texts = Recorder.StatusTexts();
+    const std::vector<std::string> Expected = {"Looking for free upload server...", "Logging in...",
+                                               "Uploading file...", "Upload finished. Calculating MD5..",
+                                               "Commiting uploaded file..."};
+    EXPECT_EQ(Texts, Expected);
+}
+
+TEST_F(FtpUploaderTest, BrokenStoreResumesWithAppeOnTheSameServer) {
+    const QByteArray Data = PatternBytes(600000, 12);
+    const std::string File = WriteScratchFile(Data, "broken.bin");
+    Service->SetFaults({{"ftp_drop_after", 250000}, {"ftp_drop_after_times", 1}});
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, ""));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    EXPECT_EQ(U->Attempts(), 2);
+    EXPECT_EQ(Stored("broken.bin"), Data);
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE broken.bin", "DELE broken.bin", "STOR broken.bin",
+                                            "SIZE broken.bin", "APPE broken.bin"}));
+    // The server list was asked once: the retry went back to the server in Info.
+    EXPECT_EQ(Service->HttpRequests("/uploadservers.txt").size(), 1);
+    // Progress of the second transfer counts the bytes already on the server: once bytes flow,
+    // the count never drops below them.
+    const auto P = ProgressEvents();
+    bool SawSecondTransfer = false;
+    for (size_t I = 1; I < P.size(); ++I) {
+        if (P[I].BytesDone == 0 && P[I - 1].BytesDone > 0)
+            SawSecondTransfer = true; // the retry's transfer began
+        if (SawSecondTransfer && P[I].BytesDone > 0) {
+            EXPECT_GE(P[I].BytesDone, 250000);
+        }
+    }
+    EXPECT_TRUE(SawSecondTransfer);
+    const auto Last = ProgressEvents().back();
+    EXPECT_EQ(Last.BytesDone, 600000);
+    EXPECT_EQ(Last.Percent, 100);
+}
+
+TEST_F(FtpUploaderTest, ResumeDataFromAnEarlierRunAppendsFromTheRemoteSize) {
+    const QByteArray Data = PatternBytes(200000, 13);
+    const std::string File = WriteScratchFile(Data, "later.bin");
+    ASSERT_TRUE(Service->WriteAccountFile("user", "later.bin", Data.left(1000)));
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, "", ResumeOn()));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE later.bin", "APPE later.bin"}));
+    EXPECT_EQ(Stored("later.bin"), Data);
+    EXPECT_TRUE(Service->HttpRequests("/uploadservers.txt").isEmpty());
+    // Progress counts include the 1000 bytes already there: over 199000 bytes sent it reaches
+    // the whole file, and no count between 0 and the offset appears.
+    const auto P = ProgressEvents();
+    ASSERT_FALSE(P.empty());
+    for (const auto& E : P) {
+        EXPECT_EQ(E.BytesTotal, 200000);
+        EXPECT_TRUE(E.BytesDone == 0 || E.BytesDone >= 1000) << E.BytesDone;
+    }
+    EXPECT_EQ(P.back().BytesDone, 200000);
+}
+
+TEST_F(FtpUploaderTest, SizeDecisionsOnAKnownServer) {
+    struct Case {
+        const char* Name;
+        QByteArray Remote;     // placed on the server first (null: nothing)
+        const char* SizeReply; // forced SIZE reply (nullptr: the real one)
+        QStringList Commands;
+    };
+    const QByteArray Data = PatternBytes(50000, 14);
+    const Case Cases[] = {
+        // No 213: STOR of the whole file, and no DELE on a server that is not new.
+        {"nosize.bin", Data.left(700), "550 No such file.", {"SIZE nosize.bin", "STOR nosize.bin"}},
+        // An empty remote copy is deleted and stored anew.
+        {"empty.bin", QByteArray(""), nullptr, {"SIZE empty.bin", "DELE empty.bin", "STOR empty.bin"}},
+        // A remote copy longer than the file cannot be its prefix: start over.
+        {"longer.bin",
+         PatternBytes(60000, 99),
+         nullptr,
+         {"SIZE longer.bin", "DELE longer.bin", "STOR longer.bin"}},
+        // A complete remote copy: an empty append, then the commit.
+        {"complete.bin", Data, nullptr, {"SIZE complete.bin", "APPE complete.bin"}},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        ASSERT_TRUE(Service->ResetFaults());
+        ASSERT_TRUE(Service->ClearLog());
+        if (!C.Remote.isNull()) {
+            ASSERT_TRUE(Service->WriteAccountFile("user", C.Name, C.Remote));
+        }
+        if (C.SizeReply) {
+            Service->SetFaults({{"ftp_size_reply", C.SizeReply}});
+        }
+        const std::string File = WriteScratchFile(Data, C.Name);
+        auto U = MakeUploader();
+        ASSERT_TRUE(Run(*U, File, "", ResumeOn()));
+        EXPECT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+        EXPECT_EQ(StoreCommands(), C.Commands);
+        EXPECT_EQ(Stored(C.Name), Data);
+    }
+}
+
+TEST_F(FtpUploaderTest, CommitCarriesEveryByteOfAccountAndNamePercentEncoded) {
+    UseAccount("abc", "p w&=%");
+    const QByteArray Data = PatternBytes(3000, 15);
+    const std::string File = WriteScratchFile(Data, "local.bin");
+    const std::string Name = "my file&x=1 \xC3\xA9.bin";
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, Name));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    const auto Commits = Service->HttpRequests("/cgi-bin/upload.cgi");
+    ASSERT_EQ(Commits.size(), 1);
+    const std::string Query = Commits[0]["query"].toString().toStdString();
+    const std::string Expected = "action=commit&user=%61%62%63&pass=" + UrlEncodeAll("p w&=%") +
+                                 "&filename=" + UrlEncodeAll(Name) + "&size=3000&md5=" + FileMD5Hex(File);
+    EXPECT_EQ(Query, Expected);
+    EXPECT_EQ(Query.substr(0, 33), "action=commit&user=%61%62%63&pass");
+    EXPECT_EQ(Stored(QString::fromStdString(Name), "abc"), Data);
+}
+
+TEST_F(FtpUploaderTest, MD5FromTheResumeDataIsReused) {
+    const QByteArray Data = PatternBytes(20000, 16);
+    const std::string File = WriteScratchFile(Data, "md5.bin");
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, "", ResumeOn("MD5=" + FileMD5Hex(File) + "\r\n")));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    for (const std::string& T : Recorder.StatusTexts())
+        EXPECT_NE(T, "Upload finished. Calculating MD5..");
+
+    // A stale MD5 is sent as it is: the service refuses the commit, and that is not retried.
+    Recorder.Events.clear();
+    Service->ClearLog();
+    auto V = MakeUploader();
+    ASSERT_TRUE(Run(*V, File, "", ResumeOn("MD5=00000000000000000000000000000000\r\n")));
+    EXPECT_EQ(V->WorkResult(), trFailed);
+    EXPECT_EQ(V->ErrorText(), "No download link");
+    EXPECT_EQ(V->Attempts(), 1);
+}
+
+TEST_F(FtpUploaderTest, WithoutAccountNothingIsSent) {
+    ChangeSettings([](TAppSettings& S) { S.Brimvault.UseAccount = false; });
+    const std::string File = WriteScratchFile(PatternBytes(100), "anon.bin");
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, ""));
+    EXPECT_EQ(U->WorkResult(), trFailed);
+    EXPECT_EQ(U->ErrorText(), "You can't upload files as anonymous user.");
+    EXPECT_EQ(U->Attempts(), 1);
+    EXPECT_TRUE(Service->LogEntries().isEmpty());
+}
+
+TEST_F(FtpUploaderTest, LineBreaksInNameOrAccountAreRefusedBeforeAnyCommand) {
+    const std::string File = WriteScratchFile(PatternBytes(100), "inject.bin");
+    struct Case {
+        std::string Name, User, Password, Word;
+    };
+    const Case Cases[] = {
+        {"a.bin\r\nDELE victim.bin", "user", "pass", "upload name"},
+        {std::string("a.bin\0DELE victim.bin", 21), "user", "pass", "upload name"},
+        {"a.bin", "user\nDELE victim.bin", "pass", "user name"},
+        {"a.bin", "user", "pass\r\nDELE victim.bin", "password"},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Word);
+        UseAccount(C.User, C.Password);
+        Recorder.Events.clear();
+        auto U = MakeUploader();
+        ASSERT_TRUE(Run(*U, File, C.Name));
+        EXPECT_EQ(U->WorkResult(), trFailed);
+        EXPECT_NE(U->ErrorText().find(C.Word), std::string::npos) << U->ErrorText();
+        EXPECT_EQ(U->Attempts(), 1);
+    }
+    EXPECT_TRUE(Service->FtpCommandLines().isEmpty());
+}
+
+TEST_F(FtpUploaderTest, StoppedAtTheEndOfTheStoreResumesWithoutResending) {
+    const QByteArray Data = PatternBytes(300000, 17);
+    const std::string File = WriteScratchFile(Data, "stopped.bin");
+    auto U = MakeUploader();
+    TUploader* Raw = U.get();
+    Recorder.Extra = [&](TInternetThread&, TInternetThreadEvent E) {
+        if (E == ieProgress && Raw->BytesDone() > 0 && Raw->BytesDone() == Raw->BytesTotal())
+            Raw->Stop(false);
+    };
+    ASSERT_TRUE(Run(*U, File, ""));
+    Recorder.Extra = nullptr;
+    EXPECT_EQ(U->WorkResult(), trAborted);
+    EXPECT_TRUE(Service->HttpRequests("/cgi-bin/upload.cgi").isEmpty());
+    const std::string Resume = U->Info.Text();
+    EXPECT_NE(Resume.find("upserver="), std::string::npos);
+
+    Service->ClearLog();
+    auto V = MakeUploader();
+    ASSERT_TRUE(Run(*V, File, "", Resume));
+    ASSERT_EQ(V->WorkResult(), trSuccess) << V->ErrorText();
+    EXPECT_EQ(Stored("stopped.bin"), Data);
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE stopped.bin", "APPE stopped.bin"}));
+}
+
+TEST_F(FtpUploaderTest, RegisteredAfterTheHttpMethod) {
+    UnregisterAllUploaders();
+    RegisterBuiltinUploaders();
+    EXPECT_EQ(UploaderNames(), (std::vector<std::string>{"HTTP Method", "FTP Method"}));
+    auto U = CreateUploader("FTP Method", nullptr, Recorder.Handler());
+    EXPECT_NE(dynamic_cast<TBrimvaultFtpUploader*>(U.get()), nullptr);
+    EXPECT_EQ(CreateUploader("ftp method", nullptr, Recorder.Handler()), nullptr);
+}
+
+TEST(FtpUploaderParts, ResumePlanAndServerHost) {
+    struct Case {
+        bool New;
+        int64_t Remote, Local;
+        bool Delete, Append;
+        int64_t Offset;
+    };
+    const Case Cases[] = {
+        {true, -1, 100, true, false, 0},   {true, 50, 100, true, false, 0},
+        {false, -1, 100, false, false, 0}, {false, 0, 100, true, false, 0},
+        {false, 50, 100, false, true, 50}, {false, 100, 100, false, true, 100},
+        {false, 101, 100, true, false, 0},
+    };
+    for (const Case& C : Cases) {
+        const TFtpResumePlan P = PlanFtpResume(C.New, C.Remote, C.Local);
+        EXPECT_EQ(P.Delete, C.Delete) << C.New << " " << C.Remote;
+        EXPECT_EQ(P.Append, C.Append) << C.New << " " << C.Remote;
+        EXPECT_EQ(P.Offset, C.Offset) << C.New << " " << C.Remote;
+    }
+    EXPECT_EQ(FtpHostOfServer("up1.example.com"), "up1.example.com");
+    EXPECT_EQ(FtpHostOfServer("127.0.0.1:8080"), "127.0.0.1");
+    EXPECT_EQ(FtpHostOfServer("[::1]:8080"), "::1");
+}
