@@ -62,8 +62,9 @@ public:
         FById.reserve(FItems.size() + extra);
     }
 
-    TRecord& Append(TRecord&& record, TJobId id) {
-        auto p = std::make_shared<TRecord>(std::move(record));
+    TRecord& Append(TPtr p, TJobId id) {
+        if (!p)
+            throw std::invalid_argument(std::string("No record to append to the ") + FName);
         p->FId = id;
         p->FIndex = FItems.size();
         FById.emplace(id, p.get());

@@ -25,26 +25,76 @@ struct TEntryError {
     std::string Reason;
 };
 
-void ReadExact(QIODevice& stream, void* data, qint64 size) {
-    if (stream.read(static_cast<char*>(data), size) != size)
-        throw EReadError();
-}
+// Reads the fields of one entry. Every field must be there in full: a fixed-size field cut
+// short by the end of the data is as much a damaged entry as a cut string.
+class TFieldReader {
+public:
+    explicit TFieldReader(QIODevice& stream)
+        : FStream(stream), FEnd(stream.isSequential() ? -1 : stream.size()) {}
 
-std::int64_t ReadInt64(QIODevice& stream) {
-    unsigned char b[8];
-    ReadExact(stream, b, 8);
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = (v << 8) | b[i];
-    return static_cast<std::int64_t>(v);
-}
+    void Exact(void* data, qint64 size) {
+        if (FStream.read(static_cast<char*>(data), size) != size)
+            throw EReadError();
+    }
 
-double ReadDouble(QIODevice& stream) {
-    const std::uint64_t bits = static_cast<std::uint64_t>(ReadInt64(stream));
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
+    std::int64_t Int64() {
+        unsigned char b[8];
+        Exact(b, 8);
+        std::uint64_t v = 0;
+        for (int i = 7; i >= 0; --i)
+            v = (v << 8) | b[i];
+        return static_cast<std::int64_t>(v);
+    }
+
+    double Double() {
+        const std::uint64_t bits = static_cast<std::uint64_t>(Int64());
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+
+    // A length that announces more than the data still holds is damage: refuse it before
+    // reading (ReadLStr would also fail, but only after reading the rest of the data).
+    void String(std::string& s) {
+        if (FEnd >= 0) {
+            unsigned char b[4];
+            if (FStream.peek(reinterpret_cast<char*>(b), 4) == 4) {
+                const std::uint32_t n =
+                    static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+                    static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+                if (n > 0x7FFFFFFFu || static_cast<qint64>(n) > FEnd - FStream.pos() - 4)
+                    throw EReadError();
+            }
+        }
+        ReadLStr(FStream, s);
+    }
+
+    void Task(TUploadJobData& t) {
+        String(t.FileName);
+        t.FileSize = Int64();
+        String(t.UploadName);
+        String(t.Description);
+        String(t.Method);
+        Exact(t.Reserved.data(), 4);
+        String(t.StatusText);
+        String(t.ResumeInfo);
+    }
+
+    void Finished(TFinishedUploadJobData& f) {
+        String(f.FileName);
+        f.FileSize = Int64();
+        String(f.UploadName);
+        String(f.Description);
+        String(f.Method);
+        f.StartTime = Double();
+        f.EndTime = Double();
+        String(f.Result);
+    }
+
+private:
+    QIODevice& FStream;
+    qint64 FEnd;
+};
 
 void WriteRaw(QIODevice& stream, const void* data, qint64 size) {
     if (stream.write(static_cast<const char*>(data), size) != size)
@@ -65,45 +115,6 @@ void WriteDouble(QIODevice& stream, double value) {
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     WriteInt64(stream, static_cast<std::int64_t>(bits));
-}
-
-// ReadLStr reads the announced bytes in pieces and fails at the end of the data, so a hostile
-// length costs no more memory than the data that really is there; checking it against what
-// remains first also keeps the common damaged-file case from reading at all.
-void ReadString(QIODevice& stream, std::string& s) {
-    if (!stream.isSequential() && stream.bytesAvailable() >= 4) {
-        unsigned char b[4];
-        if (stream.peek(reinterpret_cast<char*>(b), 4) == 4) {
-            const std::int32_t n = static_cast<std::int32_t>(
-                static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
-            if (n < 0 || static_cast<qint64>(n) > stream.bytesAvailable() - 4)
-                throw EReadError();
-        }
-    }
-    ReadLStr(stream, s);
-}
-
-void ReadTask(QIODevice& stream, TUploadJobData& t) {
-    ReadString(stream, t.FileName);
-    t.FileSize = ReadInt64(stream);
-    ReadString(stream, t.UploadName);
-    ReadString(stream, t.Description);
-    ReadString(stream, t.Method);
-    ReadExact(stream, t.Reserved.data(), 4);
-    ReadString(stream, t.StatusText);
-    ReadString(stream, t.ResumeInfo);
-}
-
-void ReadFinished(QIODevice& stream, TFinishedUploadJobData& f) {
-    ReadString(stream, f.FileName);
-    f.FileSize = ReadInt64(stream);
-    ReadString(stream, f.UploadName);
-    ReadString(stream, f.Description);
-    ReadString(stream, f.Method);
-    f.StartTime = ReadDouble(stream);
-    f.EndTime = ReadDouble(stream);
-    ReadString(stream, f.Result);
 }
 
 void WriteTask(QIODevice& stream, const TUploadJobData& t) {
@@ -156,6 +167,7 @@ std::string EntriesText(std::size_t n) {
 
 TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName) {
     TJobsReadResult r;
+    TFieldReader reader(stream);
     const std::string improperlyTerminated = ResString(rmImproperlyTerminated);
     for (;;) {
         char marker;
@@ -170,16 +182,16 @@ TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName) {
                 throw EReadError();
             const auto kind = static_cast<std::uint8_t>(kindByte);
             if (kind == kFinishedKind) {
-                TFinishedUploadJobData f;
-                ReadFinished(stream, f);
+                auto f = std::make_unique<TFinishedUploadJobData>();
+                reader.Finished(*f);
                 r.Finished.push_back(std::move(f));
             } else if (IsValidJobState(kind)) {
-                TUploadJobData t;
-                t.State = static_cast<TJobState>(kind);
-                ReadTask(stream, t);
-                if (t.State == jsUploading) {
-                    t.State = jsError;
-                    t.StatusText = improperlyTerminated;
+                auto t = std::make_unique<TUploadJobData>();
+                t->State = static_cast<TJobState>(kind);
+                reader.Task(*t);
+                if (t->State == jsUploading) {
+                    t->State = jsError;
+                    t->StatusText = improperlyTerminated;
                 }
                 r.Tasks.push_back(std::move(t));
             } else {

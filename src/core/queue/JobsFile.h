@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,8 +34,8 @@ using TJobsErrorReporter = std::function<void(const std::string& caption, const 
 // What a read produced. Entries read completely before a failure are kept; the entry being read
 // when it failed is dropped and nothing after it is read.
 struct TJobsReadResult {
-    std::vector<TUploadJobData> Tasks;
-    std::vector<TFinishedUploadJobData> Finished;
+    std::vector<std::unique_ptr<TUploadJobData>> Tasks;
+    std::vector<std::unique_ptr<TFinishedUploadJobData>> Finished;
     bool Ok = true;
     std::string ErrorText;         // for the user; empty when Ok
     std::int64_t ErrorOffset = -1; // byte offset of the entry that could not be read

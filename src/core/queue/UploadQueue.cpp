@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 
 namespace quillo {
 
@@ -40,18 +41,35 @@ template <class F> void TUploadQueue::Notify(F&& call) {
         call(*o);
 }
 
-template <class TRecord>
-void TUploadQueue::AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TRecord>&& records) {
+namespace {
+template <class TRecord> std::shared_ptr<TRecord> Shared(TRecord&& record) {
+    return std::make_shared<TRecord>(std::move(record));
+}
+template <class TRecord> std::shared_ptr<TRecord> Shared(std::unique_ptr<TRecord>&& record) {
+    return std::shared_ptr<TRecord>(std::move(record));
+}
+} // namespace
+
+template <class TRecord, class TItem>
+void TUploadQueue::AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TItem>&& records) {
     if (records.empty())
         return;
     CheckNotNotifying();
+    if constexpr (!std::is_same_v<TItem, TRecord>)
+        for (const TItem& item : records)
+            if (!item)
+                throw std::invalid_argument("No record to append to the upload queue");
     const std::size_t first = list.Size();
     const std::size_t count = records.size();
     Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeInserted(which, first, count); });
     list.Reserve(count);
-    for (TRecord& r : records)
-        list.Append(std::move(r), FNextId++);
+    for (TItem& item : records) {
+        TRecord& r = list.Append(Shared(std::move(item)), FNextId++);
+        if constexpr (std::is_same_v<TRecord, TUploadJobData>)
+            FRunningCount += r.Uploader ? 1 : 0;
+    }
     records.clear();
+    records.shrink_to_fit();
     Notify([&](TUploadQueueObserver& o) { o.RowsInserted(which, first, count); });
 }
 
@@ -120,7 +138,7 @@ std::size_t TUploadQueue::AddTask(const std::string& fileName, const std::string
 std::size_t TUploadQueue::AppendTask(TUploadJobData task) {
     std::vector<TUploadJobData> one;
     one.push_back(std::move(task));
-    AppendAll(std::move(one), {});
+    AppendRecords(qlTasks, FTasks, std::move(one));
     return FTasks.Size() - 1;
 }
 
@@ -240,7 +258,7 @@ std::vector<TJobId> TUploadQueue::FinishedIds() const {
 std::size_t TUploadQueue::AppendFinished(TFinishedUploadJobData record) {
     std::vector<TFinishedUploadJobData> one;
     one.push_back(std::move(record));
-    AppendAll({}, std::move(one));
+    AppendRecords(qlFinished, FFinished, std::move(one));
     return FFinished.Size() - 1;
 }
 
@@ -268,12 +286,13 @@ void TUploadQueue::FinishedChanged(std::size_t index) {
 
 void TUploadQueue::AppendAll(std::vector<TUploadJobData> tasks,
                              std::vector<TFinishedUploadJobData> finished) {
-    CheckNotNotifying();
-    int attached = 0;
-    for (const TUploadJobData& t : tasks)
-        attached += t.Uploader ? 1 : 0;
     AppendRecords(qlTasks, FTasks, std::move(tasks));
-    FRunningCount += attached;
+    AppendRecords(qlFinished, FFinished, std::move(finished));
+}
+
+void TUploadQueue::AppendAll(std::vector<std::unique_ptr<TUploadJobData>> tasks,
+                             std::vector<std::unique_ptr<TFinishedUploadJobData>> finished) {
+    AppendRecords(qlTasks, FTasks, std::move(tasks));
     AppendRecords(qlFinished, FFinished, std::move(finished));
 }
 

@@ -130,8 +130,11 @@ public:
     void FinishedChanged(std::size_t index);
 
     // ---- Whole lists -----------------------------------------------------------------------
-    // Appends many records with one insert notification per list (loading).
+    // Appends many records with one insert notification per list (loading). The queue takes the
+    // records over; threads held by tasks are counted.
     void AppendAll(std::vector<TUploadJobData> tasks, std::vector<TFinishedUploadJobData> finished);
+    void AppendAll(std::vector<std::unique_ptr<TUploadJobData>> tasks,
+                   std::vector<std::unique_ptr<TFinishedUploadJobData>> finished);
     // Releases every thread, then empties both lists (reset notifications).
     void Clear();
 
@@ -152,8 +155,8 @@ private:
     void CheckNotNotifying() const;
     template <class F> void Notify(F&& call);
     void ReleaseThreadOf(std::shared_ptr<TUploadJobData> task);
-    template <class TRecord>
-    void AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TRecord>&& records);
+    template <class TRecord, class TItem>
+    void AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TItem>&& records);
     template <class TRecord> void RemoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t index);
     template <class TRecord>
     void MoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t from, std::size_t to);
