@@ -1,5 +1,6 @@
 // Program entry: one instance per user, settings, then the main window and the event loop.
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
@@ -7,6 +8,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QPointer>
+#include <QTimer>
 
 #include <cstdlib>
 #include <string>
@@ -84,18 +87,35 @@ int main(int argc, char** argv) {
 
     if (lock == TSingleInstance::arFirst) {
         instance.Listen([mainWindow](int WParam) {
+            const bool wasVisible = mainWindow->isVisible();
             mainWindow->HandleShowRequest(WParam);
             // The starter cannot bring another process to the front; the window does it itself.
             if (WParam == 0 && mainWindow->isVisible())
                 mainWindow->ShowApplication(true);
-            RecordTestEvent(QStringLiteral("show-request %1 visible=%2")
+            RecordTestEvent(QStringLiteral("show-request %1 was-visible=%2 visible=%3")
                                 .arg(WParam)
+                                .arg(wasVisible ? 1 : 0)
                                 .arg(mainWindow->isVisible() ? 1 : 0));
         });
     }
-    RecordTestEvent(QStringLiteral("ready visible-at-start=%1").arg(commandLine.StartHidden ? 0 : 1));
+    // Queued after the window's own first step, so it reports how the start left the window.
+    QTimer::singleShot(0, mainWindow, [mainWindow] {
+        RecordTestEvent(QStringLiteral("ready visible=%1").arg(mainWindow->isVisible() ? 1 : 0));
+    });
+
+    // Asked to end from outside: the close steps without the question (nobody can answer it).
+    QPointer<TMainWindow> window(mainWindow);
+    InstallTerminationHandler([&] {
+        if (window) {
+            window->HandleEndSession(true);
+            delete window;
+        }
+        instance.Release();
+        QCoreApplication::quit();
+    });
 
     const int exitCode = app.exec();
+    delete window;
     instance.Release();
     return exitCode;
 }

@@ -81,7 +81,8 @@ TEST_F(StartUpTest, SecondStartShowsTheFirstAndEndsAtOnceWithoutTouchingFiles) {
     ASSERT_TRUE(second.waitForFinished(3000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(Events().contains(QStringLiteral("show-request 0 visible=1")));
+    EXPECT_TRUE(Events().contains(QStringLiteral("ready visible=0")));
+    EXPECT_TRUE(Events().contains(QStringLiteral("show-request 0 was-visible=0 visible=1")));
     EXPECT_TRUE(QDir(otherHome).isEmpty());
     EXPECT_EQ(first.state(), QProcess::Running);
 }
@@ -99,7 +100,7 @@ TEST_F(StartUpTest, KilledInstanceNeverBlocksTheNextStart) {
     QProcess& waker = Start({});
     ASSERT_TRUE(waker.waitForFinished(3000));
     EXPECT_EQ(waker.exitCode(), 0);
-    EXPECT_TRUE(Events().contains(QStringLiteral("show-request 0 visible=1")));
+    EXPECT_TRUE(Events().contains(QStringLiteral("show-request 0 was-visible=0 visible=1")));
 }
 
 TEST_F(StartUpTest, SimultaneousStartsLeaveExactlyOneInstance) {
@@ -121,6 +122,49 @@ TEST_F(StartUpTest, SimultaneousStartsLeaveExactlyOneInstance) {
     QProcess& loser = a.state() == QProcess::Running ? b : a;
     EXPECT_EQ(loser.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(loser.exitCode(), 0);
+}
+
+TEST_F(StartUpTest, OnlyAHyphenMAsFirstArgumentStartsHiddenAndHomeMayStandAnywhere) {
+    const QString home = quillo::test::MakeScratchDir(QStringLiteral("home-arg"));
+    struct Case {
+        QStringList Args;
+        bool Visible;
+    } cases[] = {
+        {{QStringLiteral("-m")}, false},
+        {{QStringLiteral("-M")}, false},
+        {{QStringLiteral("/m")}, true},
+        {{QStringLiteral("x"), QStringLiteral("-m")}, true},
+        {{QStringLiteral("--home"), home, QStringLiteral("-m")}, false},
+        {{}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args.join(QLatin1Char(' ')).toStdString());
+        QFile::remove(FEvents);
+        QProcess& p = Start(c.Args);
+        ASSERT_TRUE(WaitForEvents(QStringLiteral("ready"), 1));
+        EXPECT_EQ(Events().first(), QStringLiteral("ready visible=%1").arg(c.Visible ? 1 : 0));
+        p.kill();
+        ASSERT_TRUE(p.waitForFinished(5000));
+    }
+    // The start writes the jobs file back, into the folder "--home" named.
+    EXPECT_TRUE(QFile::exists(home + QStringLiteral("/quillo.jobs")));
+}
+
+TEST_F(StartUpTest, TerminationSignalEndsThroughTheCloseSteps) {
+    QProcess& p = Start({});
+    ASSERT_TRUE(WaitForEvents(QStringLiteral("ready"), 1));
+    ASSERT_FALSE(QFile::exists(FHome + QStringLiteral("/quillo.ini")));
+    p.terminate(); // SIGTERM
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    QFile ini(FHome + QStringLiteral("/quillo.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(ini.readAll().contains("WindowRect="));
+
+    // The lock went with the process: the next start is the first again.
+    Start({QStringLiteral("-m")});
+    EXPECT_TRUE(WaitForEvents(QStringLiteral("ready"), 2));
 }
 
 } // namespace

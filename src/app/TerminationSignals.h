@@ -1,0 +1,15 @@
+#pragma once
+// SIGTERM, SIGINT and SIGHUP (the system shutting down, a terminal closing, `kill`) end the
+// program through its own close steps on the user-interface thread instead of killing it where
+// it stands, so running uploads are stopped and recorded as Delayed and the settings are saved.
+
+#include <functional>
+
+namespace quillo {
+
+// Needs the application object. Handler runs on the thread of the event loop, once per signal
+// delivery that the loop sees. False when the signals could not be routed (they then keep their
+// default action).
+bool InstallTerminationHandler(std::function<void()> Handler);
+
+} // namespace quillo
