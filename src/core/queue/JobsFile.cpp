@@ -69,23 +69,24 @@ public:
         ReadLStr(FStream, s);
     }
 
+    // The first five fields are the same in both kinds of entry.
+    template <class TRecord> void Head(TRecord& r) {
+        String(r.FileName);
+        r.FileSize = Int64();
+        String(r.UploadName);
+        String(r.Description);
+        String(r.Method);
+    }
+
     void Task(TUploadJobData& t) {
-        String(t.FileName);
-        t.FileSize = Int64();
-        String(t.UploadName);
-        String(t.Description);
-        String(t.Method);
+        Head(t);
         Exact(t.Reserved.data(), 4);
         String(t.StatusText);
         String(t.ResumeInfo);
     }
 
     void Finished(TFinishedUploadJobData& f) {
-        String(f.FileName);
-        f.FileSize = Int64();
-        String(f.UploadName);
-        String(f.Description);
-        String(f.Method);
+        Head(f);
         f.StartTime = Double();
         f.EndTime = Double();
         String(f.Result);
@@ -117,27 +118,25 @@ void WriteDouble(QIODevice& stream, double value) {
     WriteInt64(stream, static_cast<std::int64_t>(bits));
 }
 
-void WriteTask(QIODevice& stream, const TUploadJobData& t) {
-    const char head[2] = {kEntryMarker, static_cast<char>(IsValidJobState(t.State) ? t.State : jsError)};
+template <class TRecord> void WriteHead(QIODevice& stream, std::uint8_t kind, const TRecord& r) {
+    const char head[2] = {kEntryMarker, static_cast<char>(kind)};
     WriteRaw(stream, head, 2);
-    WriteLStr(stream, t.FileName);
-    WriteInt64(stream, t.FileSize);
-    WriteLStr(stream, t.UploadName);
-    WriteLStr(stream, t.Description);
-    WriteLStr(stream, t.Method);
+    WriteLStr(stream, r.FileName);
+    WriteInt64(stream, r.FileSize);
+    WriteLStr(stream, r.UploadName);
+    WriteLStr(stream, r.Description);
+    WriteLStr(stream, r.Method);
+}
+
+void WriteTask(QIODevice& stream, const TUploadJobData& t) {
+    WriteHead(stream, IsValidJobState(t.State) ? t.State : jsError, t);
     WriteRaw(stream, t.Reserved.data(), 4);
     WriteLStr(stream, t.StatusText);
     WriteLStr(stream, t.ResumeInfo);
 }
 
 void WriteFinished(QIODevice& stream, const TFinishedUploadJobData& f) {
-    const char head[2] = {kEntryMarker, static_cast<char>(kFinishedKind)};
-    WriteRaw(stream, head, 2);
-    WriteLStr(stream, f.FileName);
-    WriteInt64(stream, f.FileSize);
-    WriteLStr(stream, f.UploadName);
-    WriteLStr(stream, f.Description);
-    WriteLStr(stream, f.Method);
+    WriteHead(stream, kFinishedKind, f);
     WriteDouble(stream, f.StartTime);
     WriteDouble(stream, f.EndTime);
     WriteLStr(stream, f.Result);
