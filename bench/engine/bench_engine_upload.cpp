@@ -1,0 +1,216 @@
+// HTTP upload of a large file through the engine (TBrimvaultHttpUploader: server list, multipart
+// post streamed from disk, progress events to this thread) against the stand-in service on
+// loopback, next to curl posting the same form to the same server in the same run. Prints the
+// throughput of both, their ratio, and the peak memory of the engine's process and of curl.
+//
+//   bench_engine_upload [--size BYTES] [--rounds N] [--write-size BYTES]
+//
+// Runs in a throw-away environment (scratch home, loopback only). Not a pass/fail test.
+#include "core/app/Settings.h"
+#include "core/engine/BrimvaultHttpUploader.h"
+#include "support/BrimvaultService.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+using namespace quillo;
+using namespace quillo::test;
+
+namespace {
+
+// Peak resident set of this process in KiB (VmHWM).
+long PeakRssKiB() {
+    std::ifstream Status("/proc/self/status");
+    std::string Line;
+    while (std::getline(Status, Line)) {
+        if (Line.rfind("VmHWM:", 0) == 0)
+            return std::atol(Line.c_str() + 6);
+    }
+    return -1;
+}
+
+struct TRun {
+    double Seconds = 0;
+    long PeakKiB = 0;
+    bool Ok = false;
+};
+
+// curl posting the same four fields; its peak memory from wait4.
+TRun RunCurl(const std::string& Url, const std::string& File) {
+    const std::string Form = "FILE1=@" + File + ";type=application/octet-stream";
+    std::vector<std::string> Args = {"/usr/bin/curl",
+                                     "-s",
+                                     "-o",
+                                     "/dev/null",
+                                     "-w",
+                                     "%{http_code}",
+                                     "--noproxy",
+                                     "*",
+                                     "-H",
+                                     "Expect:",
+                                     "-F",
+                                     "group_name=soft",
+                                     "-F",
+                                     "mode=soft",
+                                     "-F",
+                                     "wmid=a::",
+                                     "-F",
+                                     Form,
+                                     Url};
+    std::vector<char*> Argv;
+    for (auto& A : Args)
+        Argv.push_back(A.data());
+    Argv.push_back(nullptr);
+    TRun Run;
+    QElapsedTimer Timer;
+    Timer.start();
+    pid_t Pid = 0;
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_addopen(&Actions, 1, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&Pid, Argv[0], &Actions, nullptr, Argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&Actions);
+        return Run;
+    }
+    posix_spawn_file_actions_destroy(&Actions);
+    int Status = 0;
+    rusage Usage{};
+    wait4(Pid, &Status, 0, &Usage);
+    Run.Seconds = Timer.nsecsElapsed() / 1e9;
+    Run.PeakKiB = Usage.ru_maxrss;
+    Run.Ok = WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
+    return Run;
+}
+
+TRun RunEngine(const std::string& File, int32_t WriteSize, int& ProgressEvents, int& Attempts) {
+    TRun Run;
+    QEventLoop Loop;
+    ProgressEvents = 0;
+    TBrimvaultHttpUploader Uploader(nullptr, [&](TInternetThread&, TInternetThreadEvent Event) {
+        if (Event == ieProgress)
+            ++ProgressEvents;
+        if (Event == ieFinished)
+            Loop.quit();
+    });
+    Uploader.SetSendBufferSize(WriteSize);
+    Uploader.SetConnectTimeout(30000);
+    QElapsedTimer Timer;
+    Timer.start();
+    Uploader.StartUpload(File, "", "", "");
+    Loop.exec();
+    Run.Seconds = Timer.nsecsElapsed() / 1e9;
+    Run.Ok = Uploader.WorkResult() == trSuccess;
+    Attempts = Uploader.Attempts();
+    if (!Run.Ok)
+        std::fprintf(stderr, "engine upload failed: %s\n", Uploader.ErrorText().c_str());
+    Run.PeakKiB = PeakRssKiB();
+    return Run;
+}
+
+// The stand-in keeps every upload; drop the last one so the disk does not fill up.
+void RemoveStoredUploads(TBrimvaultService& Service) {
+    for (const QJsonObject& Entry : Service.HttpRequests(QStringLiteral("/cgi-bin/upload.cgi"))) {
+        const QString Path = Entry[QStringLiteral("stored")].toObject()[QStringLiteral("path")].toString();
+        if (!Path.isEmpty())
+            QFile::remove(Path);
+    }
+    Service.ClearLog();
+}
+
+double Median(std::vector<double> V) {
+    std::sort(V.begin(), V.end());
+    return V.empty() ? 0 : V[V.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    InstallTestEnvironment();
+    QCoreApplication App(argc, argv);
+    int64_t Size = MaxUploadSize;
+    int Rounds = 3;
+    int32_t WriteSize = 8 * 1024; // the settings' default SendBufferSize
+    for (int I = 1; I + 1 < argc; I += 2) {
+        const std::string Key = argv[I];
+        if (Key == "--size")
+            Size = std::atoll(argv[I + 1]);
+        else if (Key == "--rounds")
+            Rounds = std::max(1, std::atoi(argv[I + 1]));
+        else if (Key == "--write-size")
+            WriteSize = std::atoi(argv[I + 1]);
+    }
+
+    TBrimvaultService Service;
+    if (!Service.Start()) {
+        std::fprintf(stderr, "cannot start the stand-in service: %s\n",
+                     Service.ErrorText().toUtf8().constData());
+        return 1;
+    }
+    ::setenv("QUILLO_SITE", Service.SiteHost().toUtf8().constData(), 1);
+    UpdateSettings([](TAppSettings& S) {
+        S.UploadManager.CalculateMD5 = false; // curl does not hash either
+        S.UploadManager.RetryCount = 1;
+    });
+
+    const std::string File =
+        (MakeScratchDir(QStringLiteral("bench")) + QStringLiteral("/upload.bin")).toStdString();
+    {
+        QFile Out(QString::fromStdString(File));
+        Out.open(QIODevice::WriteOnly);
+        QByteArray Block(1 << 20, 0);
+        for (int I = 0; I < Block.size(); ++I)
+            Block[I] = static_cast<char>((I * 131 + 7) & 0xFF);
+        for (int64_t Left = Size; Left > 0; Left -= Block.size())
+            Out.write(Block.constData(), std::min<int64_t>(Left, Block.size()));
+    }
+    const long BaselineKiB = PeakRssKiB();
+
+    std::printf("HTTP upload of %lld bytes to the stand-in service (loopback), write size %d, %d rounds\n",
+                static_cast<long long>(Size), WriteSize, Rounds);
+    std::vector<double> CurlTimes, EngineTimes;
+    long CurlPeak = 0, EnginePeak = 0;
+    int Progress = 0, Attempts = 0;
+    for (int R = 0; R < Rounds; ++R) {
+        const TRun C = RunCurl(Service.UploadUrl().toStdString(), File);
+        RemoveStoredUploads(Service);
+        const TRun E = RunEngine(File, WriteSize, Progress, Attempts);
+        RemoveStoredUploads(Service);
+        if (!C.Ok || !E.Ok) {
+            std::fprintf(stderr, "round %d failed (curl %s, engine %s)\n", R + 1, C.Ok ? "ok" : "failed",
+                         E.Ok ? "ok" : "failed");
+            return 1;
+        }
+        CurlTimes.push_back(C.Seconds);
+        EngineTimes.push_back(E.Seconds);
+        CurlPeak = std::max(CurlPeak, C.PeakKiB);
+        EnginePeak = std::max(EnginePeak, E.PeakKiB);
+        std::printf("round %d: curl %.2f s (%.1f MB/s)   engine %.2f s (%.1f MB/s), %d progress events, %d "
+                    "attempt(s)\n",
+                    R + 1, C.Seconds, Size / C.Seconds / 1048576, E.Seconds, Size / E.Seconds / 1048576,
+                    Progress, Attempts);
+    }
+    const double CurlRate = Size / Median(CurlTimes) / 1048576;
+    const double EngineRate = Size / Median(EngineTimes) / 1048576;
+    std::printf("median throughput: curl %.1f MB/s, engine %.1f MB/s, engine/curl ratio %.2f\n", CurlRate,
+                EngineRate, EngineRate / CurlRate);
+    std::printf("peak memory: engine process %.1f MiB (%.1f MiB before the first upload), curl %.1f MiB\n",
+                EnginePeak / 1024.0, BaselineKiB / 1024.0, CurlPeak / 1024.0);
+    return 0;
+}
