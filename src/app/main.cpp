@@ -4,6 +4,7 @@
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
+#include "ui/ApplicationStyle.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("quillo"));
     // The window closes for good only through the close sequence, never by hiding the last one.
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallApplicationStyle();
 
     LoadSettings();
 
