@@ -101,7 +101,7 @@ bool TProxyProcess::Launch(const std::string& Program, const std::string& Config
 bool TTinyProxy::Start(const std::string& User, const std::string& Password) {
     FPort = FreeLoopbackPort();
     std::string Config = "User nobody\nGroup nogroup\nPort " + std::to_string(FPort) +
-                         "\nListen 127.0.0.1\nTimeout 30\nMaxClients 50\nAllow 127.0.0.1\n"
+                         "\nListen 127.0.0.1\nTimeout 30\nMaxClients 50\nAllow 127.0.0.0/8\n"
                          "DisableViaHeader Yes\nLogLevel Info\n";
     if (!User.empty())
         Config += "BasicAuth " + User + " " + Password + "\n";

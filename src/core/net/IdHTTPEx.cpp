@@ -320,6 +320,8 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
         curl_easy_setopt(Easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(Easy, CURLOPT_ERRORBUFFER, ErrorBuffer);
         curl_easy_setopt(Easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        // Every request says "Connection: Close": never reuse a connection the server is closing.
+        curl_easy_setopt(Easy, CURLOPT_FORBID_REUSE, 1L);
         curlsupport::ApplyConfig(Easy, Config, false);
         // The cookie store lives in the handle and survives the reset; this keeps it switched on.
         curl_easy_setopt(Easy, CURLOPT_COOKIEFILE, "");
