@@ -323,6 +323,31 @@ TEST_F(FtpUploaderTest, StoppedAtTheEndOfTheStoreResumesWithoutResending) {
     EXPECT_EQ(StoreCommands(), QStringList({"SIZE stopped.bin", "APPE stopped.bin"}));
 }
 
+TEST_F(FtpUploaderTest, SocksProxyCarriesBothFtpConnectionsOfTheTask) {
+    TLoggingDante Socks;
+    ASSERT_TRUE(Socks.Start()) << Socks.ErrorText();
+    ChangeSettings([&](TAppSettings& S) {
+        S.InternetConnection.UseProxy = true;
+        S.InternetConnection.ProxyType = 4; // SOCKS5
+        S.InternetConnection.Proxy = "127.0.0.1:" + std::to_string(Socks.Port());
+    });
+    const QByteArray Data = PatternBytes(150000, 18);
+    const std::string File = WriteScratchFile(Data, "socks.bin");
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, ""));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    EXPECT_EQ(Stored("socks.bin"), Data);
+    // The control connection went to the FTP port through the proxy; the other relayed
+    // connections are the data connection and the two HTTP requests (list and commit).
+    EXPECT_EQ(Socks.ConnectionsTo(Service->FtpPort()), 1) << Socks.Output();
+    EXPECT_EQ(Socks.ConnectionsTo(Service->HttpPort()), 2) << Socks.Output();
+    const std::string Log = Socks.Output();
+    size_t Relayed = 0;
+    for (size_t At = Log.find("tcp/connect"); At != std::string::npos; At = Log.find("tcp/connect", At + 1))
+        ++Relayed;
+    EXPECT_EQ(Relayed, 4u) << Log;
+}
+
 TEST_F(FtpUploaderTest, RegisteredAfterTheHttpMethod) {
     UnregisterAllUploaders();
     RegisterBuiltinUploaders();
