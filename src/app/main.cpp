@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -66,7 +67,10 @@ int main(int argc, char** argv) {
     TSingleInstance instance;
     const TSingleInstance::TAcquireResult lock = instance.Acquire();
     if (lock == TSingleInstance::arAlreadyRuns) {
-        instance.SendShowRequest(0);
+        // Nobody answering means the other one is still starting, or is the headless front end
+        // (which shares the lock): say so where a starter from a terminal can see it.
+        if (!instance.SendShowRequest(0))
+            std::fputs("quillo: another Quillo is running for this user; it did not answer.\n", stderr);
         return 0;
     }
 
@@ -109,7 +113,7 @@ int main(int argc, char** argv) {
     QPointer<TMainWindow> window(mainWindow);
     InstallTerminationHandler([&] {
         if (window) {
-            window->HandleEndSession(true);
+            window->HandleEndSession(true, false);
             delete window;
         }
         instance.Release();

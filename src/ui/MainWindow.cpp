@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
 namespace quillo {
@@ -72,7 +73,7 @@ TSchedulerHooks TMainWindow::MakeSchedulerHooks() {
     };
     hooks.StealthMode = [this] { return FStealthMode; };
     hooks.JobsError = [this](const std::string& Caption, const std::string& Text) {
-        ShowMessageBox(this, QString::fromStdString(Text), QString::fromStdString(Caption), mbOK, miError);
+        ReportError(QString::fromStdString(Caption), QString::fromStdString(Text));
     };
     return hooks;
 }
@@ -217,6 +218,13 @@ void TMainWindow::SetBounds(const QRect& B) {
     resize(B.size());
 }
 
+void TMainWindow::ReportError(const QString& Caption, const QString& Text) {
+    if (FQuietErrors)
+        std::fprintf(stderr, "quillo: %s: %s\n", qPrintable(Caption), qPrintable(Text));
+    else
+        ShowMessageBox(this, Text, Caption, mbOK, miError);
+}
+
 void TMainWindow::QueueSummaryChanged(const std::string& Text) {
     StatusPanels[1]->setText(QString::fromStdString(Text));
 }
@@ -227,7 +235,7 @@ void TMainWindow::act_shutdowntoggleExecute() {
     try {
         SaveSettings();
     } catch (const ESettingsError& e) {
-        ShowErrorBox(this, QString::fromStdString(e.what()));
+        ReportError(ResQString(rmError), QString::fromStdString(e.what()));
     }
 }
 

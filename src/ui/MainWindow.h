@@ -68,8 +68,10 @@ public:
 
     // Session end: the question of FormCloseQuery (false refuses the log-off), then the steps of
     // FormClose without destroying the window when the session really ends.
+    // Interactive false: the end cannot wait for anyone (the session manager allows no dialog,
+    // a termination signal); failures then go to the standard error stream instead of boxes.
     bool HandleQueryEndSession();
-    void HandleEndSession(bool SessionEnds);
+    void HandleEndSession(bool SessionEnds, bool Interactive = true);
 
     // A show request (another start of the program): 0 shows a hidden window, 1 toggles it.
     // Ignored in stealth mode.
@@ -115,8 +117,11 @@ private:
     void CloseSteps(bool ReleaseLock);
     void QueueSummaryChanged(const std::string& Text) override;
     TSchedulerHooks MakeSchedulerHooks();
+    // An error box, or a line on stderr while the program ends without a user to answer.
+    void ReportError(const QString& Caption, const QString& Text);
 
     std::function<void()> FInstanceLockRelease;
+    bool FQuietErrors = false;
 };
 
 } // namespace quillo

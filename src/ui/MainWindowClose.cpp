@@ -50,7 +50,7 @@ void TMainWindow::CloseSteps(bool ReleaseLock) {
     try {
         SaveSettings();
     } catch (const ESettingsError& e) {
-        ShowErrorBox(this, QString::fromStdString(e.what()));
+        ReportError(ResQString(rmError), QString::fromStdString(e.what()));
     }
     if (ReleaseLock && FInstanceLockRelease)
         std::exchange(FInstanceLockRelease, nullptr)();
@@ -63,21 +63,27 @@ bool TMainWindow::HandleQueryEndSession() {
 // The session manager may still cancel the log-off after this, so the single-instance lock is
 // kept: the process keeps running and must stay the only one. The kernel drops the lock when
 // the session really ends the process.
-void TMainWindow::HandleEndSession(bool SessionEnds) {
-    if (SessionEnds)
-        CloseSteps(false);
+void TMainWindow::HandleEndSession(bool SessionEnds, bool Interactive) {
+    if (!SessionEnds)
+        return;
+    const bool wasQuiet = std::exchange(FQuietErrors, !Interactive);
+    CloseSteps(false);
+    FQuietErrors = wasQuiet;
 }
 
 void TMainWindow::CommitData(QSessionManager& Manager) {
-    if (Manager.allowsInteraction()) {
+    const bool interactive = Manager.allowsInteraction();
+    if (interactive) {
         const bool mayEnd = HandleQueryEndSession();
-        Manager.release();
         if (!mayEnd) {
+            Manager.release();
             Manager.cancel();
             return;
         }
     }
-    HandleEndSession(true);
+    HandleEndSession(true, interactive);
+    if (interactive)
+        Manager.release();
 }
 
 void TMainWindow::SetInstanceLockRelease(std::function<void()> Release) {

@@ -366,6 +366,19 @@ TEST_F(MainWindowTest, UnwritableDataFolderIsReportedAndTheProgramStillEnds) {
     }
 }
 
+TEST_F(MainWindowTest, EndWithoutAUserReportsFailuresWithoutABox) {
+    QFile blocker(FHome + QStringLiteral("/blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ::setenv("QUILLO_HOME", (FHome + QStringLiteral("/blocker/home")).toLocal8Bit().constData(), 1);
+    TMainWindow w;
+    const std::size_t atStart = FBoxes.size(); // the start's own jobs-file write fails too
+    w.HandleEndSession(true, false);
+    EXPECT_EQ(FBoxes.size(), atStart);
+    w.HandleEndSession(true, true);
+    EXPECT_GT(FBoxes.size(), atStart);
+}
+
 TEST_F(MainWindowTest, SessionEndAsksWhileUploadingAndSavesWithoutClosing) {
     int releases = 0;
     TMainWindow w;
