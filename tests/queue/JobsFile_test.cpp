@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -485,6 +486,7 @@ TEST(JobsFile, KillDuringSaveLeavesOldOrNewFile) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive a test run that dies
             for (unsigned n = 0;; ++n)
                 SaveJobs(n % 2 ? a : b, path, {});
         }
