@@ -81,6 +81,14 @@ protected:
         f.write(QByteArray::fromStdString(JobsToBytes(q)));
     }
 
+    // A data folder below a plain file can never be created, whoever runs the test.
+    void UseUnwritableHome() {
+        QFile blocker(FHome + QStringLiteral("/blocker"));
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ::setenv("QUILLO_HOME", (FHome + QStringLiteral("/blocker/home")).toLocal8Bit().constData(), 1);
+    }
+
     static std::vector<TJobState> States(const TUploadQueue& Q) {
         std::vector<TJobState> states;
         for (std::size_t i = 0; i < Q.TaskCount(); ++i)
@@ -347,11 +355,7 @@ TEST_F(MainWindowTest, DamagedJobsFileIsReportedInAnErrorBox) {
 }
 
 TEST_F(MainWindowTest, UnwritableDataFolderIsReportedAndTheProgramStillEnds) {
-    // A data folder below a plain file can never be created (whoever runs the test).
-    QFile blocker(FHome + QStringLiteral("/blocker"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    ::setenv("QUILLO_HOME", (FHome + QStringLiteral("/blocker/home")).toLocal8Bit().constData(), 1);
+    UseUnwritableHome();
     int releases = 0;
     TMainWindow w;
     w.SetInstanceLockRelease([&] { ++releases; });
@@ -367,10 +371,7 @@ TEST_F(MainWindowTest, UnwritableDataFolderIsReportedAndTheProgramStillEnds) {
 }
 
 TEST_F(MainWindowTest, EndWithoutAUserReportsFailuresWithoutABox) {
-    QFile blocker(FHome + QStringLiteral("/blocker"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    ::setenv("QUILLO_HOME", (FHome + QStringLiteral("/blocker/home")).toLocal8Bit().constData(), 1);
+    UseUnwritableHome();
     TMainWindow w;
     const std::size_t atStart = FBoxes.size(); // the start's own jobs-file write fails too
     w.HandleEndSession(true, false);
