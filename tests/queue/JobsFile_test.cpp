@@ -16,6 +16,7 @@
 #include <set>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -416,14 +417,19 @@ TEST(JobsFile, DamagedFileIsReportedOnceAndKeptBesideForTheUser) {
     EXPECT_EQ(ReadAll(path + ".damaged"), damaged);
 }
 
-TEST(JobsFile, UnreadablePathIsReported) {
+TEST(JobsFile, PathThatIsNoRegularFileIsReported) {
     const std::string dir = test::MakeScratchDir(QStringLiteral("dir")).toStdString();
-    TUploadQueue q;
-    TReports reports;
-    EXPECT_FALSE(LoadJobs(q, dir, reports.Reporter()));
-    ASSERT_EQ(reports.Items.size(), 1u);
-    EXPECT_EQ(reports.Items[0].first, "Error");
-    EXPECT_NE(reports.Items[0].second.find(dir), std::string::npos);
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    for (const std::string& path : {dir, dir + "/fifo", std::string("/dev/zero")}) {
+        TUploadQueue q;
+        TReports reports;
+        EXPECT_FALSE(LoadJobs(q, path, reports.Reporter())) << path;
+        ASSERT_EQ(reports.Items.size(), 1u) << path;
+        EXPECT_EQ(reports.Items[0].first, "Error");
+        EXPECT_NE(reports.Items[0].second.find("\"" + path + "\""), std::string::npos)
+            << reports.Items[0].second;
+        EXPECT_EQ(Loaded(q), 0u);
+    }
 }
 
 TEST(JobsFile, SaveCreatesTheFolderAndReplacesTheOldFile) {

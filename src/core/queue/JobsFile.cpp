@@ -267,12 +267,14 @@ bool LoadJobs(TUploadQueue& queue, const std::string& fileName, const TJobsError
     const QString path = QString::fromStdString(fileName);
     if (!QFileInfo::exists(path))
         return true;
+    // A folder, a pipe or a device is no jobs file (a pipe would block, /dev/zero never ends).
+    const bool regular = QFileInfo(path).isFile();
     QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+    if (!regular || !file.open(QIODevice::ReadOnly)) {
         if (report)
             report(ResString(rmError), "Cannot open file \"" + fileName + "\". " +
-                                           (QFileInfo(path).isDir() ? std::string("It is a folder.")
-                                                                    : file.errorString().toStdString()));
+                                           (regular ? file.errorString().toStdString()
+                                                    : std::string("It is not a regular file.")));
         return false;
     }
     TJobsReadResult r = ReadJobs(file, fileName);
