@@ -77,7 +77,6 @@ int64_t TFileReader::Read(void* Buffer, int64_t Count) {
         Count = WindowEnd - Position;
     if (Count == 0)
         return 0;
-    CheckUnchanged();
     int64_t Done = 0;
     auto* Out = static_cast<char*>(Buffer);
     while (Done < Count) {
@@ -92,7 +91,8 @@ int64_t TFileReader::Read(void* Buffer, int64_t Count) {
                                    " was changed by another program while it was being read");
         Done += N;
     }
-    // A write that landed while we read would show in the size or time now.
+    // A write that landed before or while we read shows in the size or time now; checking once
+    // after each read also covers changes made between two reads.
     CheckUnchanged();
     Position += Done;
     return Done;
