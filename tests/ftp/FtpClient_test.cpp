@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
 
@@ -193,6 +198,45 @@ TEST_F(FtpClientTest, AbortFromAnotherThreadEndsAStoreAtOnce) {
     EXPECT_FALSE(Ftp.AbortRequested());
     Ftp.Connect();
     Ftp.Quit();
+}
+
+TEST_F(FtpClientTest, AbortStopsAConnectWaitingForTheGreeting) {
+    // A listener that never accepts: the kernel completes the connection, no greeting comes.
+    const int Listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(Listener, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
+    ASSERT_EQ(::listen(Listener, 4), 0);
+    socklen_t Len = sizeof A;
+    ::getsockname(Listener, reinterpret_cast<sockaddr*>(&A), &Len);
+
+    TFtpClient Ftp;
+    Prepare(Ftp);
+    Ftp.Port = ntohs(A.sin_port);
+    Ftp.SetReadTimeout(60000);
+    std::thread Stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Ftp.Abort();
+    });
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_THROW(Ftp.Connect(), EAbortedError);
+    const auto Took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start)
+            .count();
+    Stopper.join();
+    EXPECT_LT(Took, 3000);
+    EXPECT_FALSE(Ftp.Connected());
+    ::close(Listener);
+
+    // A stop that arrived before the connect is not forgotten by it; Disconnect() clears it.
+    TFtpClient Early;
+    Prepare(Early);
+    Early.Abort();
+    EXPECT_THROW(Early.Connect(), EAbortedError);
+    Early.Disconnect();
+    Early.Connect();
+    Early.Quit();
 }
 
 TEST_F(FtpClientTest, LineBreaksInNamesNeverReachTheServer) {

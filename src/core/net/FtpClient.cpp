@@ -59,7 +59,8 @@ std::unique_ptr<TSocketConnection> TFtpClient::MakeConnection(int32_t ReadTimeou
 
 void TFtpClient::Connect() {
     CheckAborted();
-    Disconnect();
+    // Not Disconnect(): an Abort() that arrives now must still stop this connect.
+    CloseConnections();
     try {
         TFtpLoginTarget Target;
         Target.Host = Host;
@@ -100,7 +101,7 @@ void TFtpClient::Connect() {
             throw EFtpReplyError(Greeting.Code, Greeting.FirstLine());
         RunLogin(Plan);
     } catch (...) {
-        Disconnect();
+        CloseConnections();
         throw;
     }
 }
@@ -273,12 +274,12 @@ void TFtpClient::Quit() {
         }
     }
     try {
-        Disconnect();
+        CloseConnections();
     } catch (...) {
     }
 }
 
-void TFtpClient::Disconnect() {
+void TFtpClient::CloseConnections() {
     std::unique_ptr<TSocketConnection> Data, Control;
     {
         std::lock_guard<std::mutex> Guard(FLock);
@@ -286,12 +287,16 @@ void TFtpClient::Disconnect() {
         Control = std::move(FControl);
         FDataConnected = false;
         FConnected = false;
-        FAborted = false;
     }
     if (Data)
         Data->Disconnect();
     if (Control)
         Control->Disconnect();
+}
+
+void TFtpClient::Disconnect() {
+    CloseConnections();
+    FAborted = false;
 }
 
 void TFtpClient::Abort() {

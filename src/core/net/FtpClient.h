@@ -96,7 +96,7 @@ public:
     // the server's confirmation of the transfer.
     void Put(TFileReader& Source, const std::string& Name, bool Append);
 
-    // QUIT, then Disconnect(); every failure ignored.
+    // QUIT, then closes both connections; every failure ignored. A pending Abort() stays.
     void Quit();
     // Owner thread: closes the data connection. No error when there is none.
     void CloseDataConnection();
@@ -125,6 +125,8 @@ private:
     uint16_t EnterPassiveMode();
     std::unique_ptr<TSocketConnection> MakeConnection(int32_t ReadTimeoutMs) const;
     void CheckAborted() const;
+    // Closes both connections, keeping a pending Abort().
+    void CloseConnections();
 
     int32_t FReadTimeout = DefaultReadTimeout;
     TIdStackWindowsEx* FStack = nullptr;
