@@ -125,12 +125,17 @@ TEST(UploadQueue, AddTaskKeepsUploadNameOnlyWhenItDiffersBeyondLetterCase) {
     EXPECT_EQ(q.TaskCount(), std::size(cases));
 }
 
-TEST(UploadQueue, AddTaskOfAMissingFileRaisesAndAppendsNothing) {
+TEST(UploadQueue, AddTaskOfAFileThatCannotBeOpenedRaisesAndAppendsNothing) {
     TUploadQueue q;
     TRecorder rec;
     q.AddObserver(&rec);
-    EXPECT_THROW(q.AddTask(test::ScratchRoot().toStdString() + "/no-such-file", "", "", "HTTP Method"),
-                 EFOpenError);
+    for (const std::string& path : {test::ScratchRoot().toStdString() + "/no-such-file",
+                                    test::MakeScratchDir(QStringLiteral("folder")).toStdString()})
+        EXPECT_THROW(q.AddTask(path, "", "", "HTTP Method"), EFOpenError) << path;
+    std::vector<std::unique_ptr<TUploadJobData>> withHole;
+    withHole.push_back(std::make_unique<TUploadJobData>());
+    withHole.push_back(nullptr);
+    EXPECT_THROW(q.AppendAll(std::move(withHole), {}), std::invalid_argument);
     EXPECT_EQ(q.TaskCount(), 0u);
     EXPECT_TRUE(rec.Log.empty());
     q.RemoveObserver(&rec);
