@@ -90,18 +90,21 @@ int main(int argc, char** argv) {
     mainWindow->setWindowTitle(QString::fromLatin1(kApplicationTitle));
     mainWindow->SetInstanceLockRelease([&instance] { instance.Release(); });
     QObject::connect(mainWindow, &QObject::destroyed, &app, &QCoreApplication::quit);
+    const QPointer<TMainWindow> window(mainWindow);
 
     if (lock == TSingleInstance::arFirst) {
-        instance.Listen([mainWindow](int WParam) {
-            const bool wasVisible = mainWindow->isVisible();
-            mainWindow->HandleShowRequest(WParam);
+        instance.Listen([window](int WParam) {
+            if (!window)
+                return;
+            const bool wasVisible = window->isVisible();
+            window->HandleShowRequest(WParam);
             // The starter cannot bring another process to the front; the window does it itself.
-            if (WParam == 0 && mainWindow->isVisible())
-                mainWindow->ShowApplication(true);
+            if (WParam == 0 && window->isVisible())
+                window->ShowApplication(true);
             RecordTestEvent(QStringLiteral("show-request %1 was-visible=%2 visible=%3")
                                 .arg(WParam)
                                 .arg(wasVisible ? 1 : 0)
-                                .arg(mainWindow->isVisible() ? 1 : 0));
+                                .arg(window->isVisible() ? 1 : 0));
         });
     }
     // Queued after the window's own first step, so it reports how the start left the window.
@@ -110,12 +113,11 @@ int main(int argc, char** argv) {
     });
 
     // Asked to end from outside: the close steps without the question (nobody can answer it).
-    QPointer<TMainWindow> window(mainWindow);
+    // quit() also ends a dialog's loop that may be running; the window goes once every loop has
+    // unwound.
     InstallTerminationHandler([&] {
-        if (window) {
+        if (window)
             window->HandleEndSession(true, false);
-            delete window;
-        }
         instance.Release();
         QCoreApplication::quit();
     });
