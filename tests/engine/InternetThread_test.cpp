@@ -264,3 +264,25 @@ TEST_F(InternetThreadTest, RemainingTimeIsUnknownWithoutASpeed) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(InternetThreadTest, StopFromInsideTheThreadsOwnHandlerDoesNotWaitForItself) {
+    TInternetThread* Self = nullptr;
+    Recorder.Extra = [&](TInternetThread& T, TInternetThreadEvent E) {
+        if (E == ieStatusText)
+            T.Stop(true);
+        Self = &T;
+    };
+    auto T = MakeThread([](TScriptedThread& Worker) {
+        Worker.Status("about to be stopped");
+        if (Worker.Aborted())
+            throw EAbortedError();
+    });
+    ASSERT_TRUE(RunToEnd(*T));
+    EXPECT_EQ(Self, T.get());
+    EXPECT_EQ(T->WorkResult(), trAborted);
+    EXPECT_EQ(T->ErrorText(), "Aborted by user");
+}
+
+} // namespace

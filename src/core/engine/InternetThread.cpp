@@ -299,7 +299,8 @@ void TInternetThread::Stop(bool Wait) {
             AbortClients();
             FPauseCv.notify_all();
         }
-        if (!Wait || Parked())
+        // The worker waits for the handler that called us: waiting for the worker would never end.
+        if (!Wait || Parked() || (FInDelivery && OnUiThread()))
             break;
         ServeEventsWhileWaiting();
     }
@@ -341,11 +342,13 @@ void TInternetThread::Deliver(TInternetThreadEvent Event) {
     if (!FOnEvent)
         return;
     auto Call = [this, Event] {
+        FInDelivery = true;
         try {
             FOnEvent(*this, Event);
         } catch (...) {
             // A failing handler must not end the upload.
         }
+        FInDelivery = false;
     };
     if (!QCoreApplication::instance() || OnUiThread()) {
         Call();

@@ -11,8 +11,11 @@
 // Every event is delivered on the user-interface thread while the worker waits for the handler
 // to return (Qt::BlockingQueuedConnection on a QObject living there), so the handler may read
 // every accessor below without a lock. Progress events are coalesced in time: the first and the
-// last of a transfer always arrive, the ones between at most every ProgressIntervalMs, so a fast
-// link does not pay a thread round trip per socket write.
+// last of a transfer always arrive, the ones between at most every ProgressIntervalMs while bytes
+// flow (a pending one goes out with the next write or before any other event), so a fast link
+// does not pay a thread round trip per socket write. A handler must not destroy the thread that
+// is delivering to it (the scheduler releases finished threads on its next tick); a Stop(true)
+// from inside such a handler does not wait.
 //
 // Errors. EITError ends a cycle at once (trFailed). ENetworkError (core/net/NetErrors.h) ends the
 // attempt and is retried after a pause while RetryCount allows (trError when none is left). Any
@@ -188,6 +191,7 @@ private:
     TInternetThreadEventHandler FOnEvent;
     std::unique_ptr<QObject> FEventTarget; // lives on the user-interface thread
     QEventLoop* FStopLoop = nullptr;       // the local loop of a waiting Stop(true), UI thread only
+    bool FInDelivery = false;              // the handler runs (UI thread only)
 
     std::unique_ptr<TIdHTTPEx> FHttp;
     std::unique_ptr<TFtpClient, void (*)(TFtpClient*)> FFtp;
