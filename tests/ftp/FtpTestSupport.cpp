@@ -4,6 +4,12 @@
 
 #include <QFile>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <regex>
 
 namespace quillo::test {
@@ -68,6 +74,71 @@ bool TFtpProxy::Start(int DefaultServerPort) {
                                "LogDestination " +
                                MakeScratchDir(QStringLiteral("ftplog")).toStdString() + "/ftp-proxy.log\n";
     return Launch("/usr/sbin/ftp-proxy", Config, "ftp-proxy.conf", "-d -n");
+}
+
+TScriptedFtpServer::TScriptedFtpServer(std::string Greeting, std::map<std::string, std::string> Replies)
+    : FGreeting(std::move(Greeting)), FReplies(std::move(Replies)) {
+    FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FListener, reinterpret_cast<sockaddr*>(&A), sizeof A);
+    ::listen(FListener, 4);
+    socklen_t Len = sizeof A;
+    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&A), &Len);
+    FPort = ntohs(A.sin_port);
+    FThread = std::thread([this] { Serve(); });
+}
+
+TScriptedFtpServer::~TScriptedFtpServer() {
+    ::shutdown(FListener, SHUT_RDWR);
+    ::close(FListener);
+    FThread.join();
+}
+
+std::vector<std::string> TScriptedFtpServer::Received() {
+    std::lock_guard<std::mutex> Guard(FLock);
+    return FReceived;
+}
+
+void TScriptedFtpServer::Serve() {
+    pollfd P{FListener, POLLIN, 0};
+    if (::poll(&P, 1, 20000) <= 0)
+        return;
+    const int Fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (Fd < 0)
+        return;
+    auto Send = [Fd](const std::string& Text) { (void)!::send(Fd, Text.data(), Text.size(), MSG_NOSIGNAL); };
+    Send(FGreeting);
+    std::string Buffer;
+    char Chunk[1024];
+    for (;;) {
+        const size_t Lf = Buffer.find("\r\n");
+        if (Lf == std::string::npos) {
+            pollfd Q{Fd, POLLIN, 0};
+            if (::poll(&Q, 1, 20000) <= 0)
+                break;
+            const ssize_t N = ::recv(Fd, Chunk, sizeof Chunk, 0);
+            if (N <= 0)
+                break;
+            Buffer.append(Chunk, static_cast<size_t>(N));
+            continue;
+        }
+        const std::string Line = Buffer.substr(0, Lf);
+        Buffer.erase(0, Lf + 2);
+        {
+            std::lock_guard<std::mutex> Guard(FLock);
+            FReceived.push_back(Line);
+        }
+        const std::string Verb = Line.substr(0, Line.find(' '));
+        if (Verb == "QUIT") {
+            Send("221 Bye.\r\n");
+            break;
+        }
+        const auto It = FReplies.find(Verb);
+        Send(It == FReplies.end() ? std::string("500 Unknown command.\r\n") : It->second);
+    }
+    ::close(Fd);
 }
 
 } // namespace quillo::test

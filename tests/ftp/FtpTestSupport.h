@@ -8,7 +8,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace quillo::test {
 
@@ -30,6 +34,30 @@ public:
 class TFtpProxy final : public TProxyProcess {
 public:
     bool Start(int DefaultServerPort);
+};
+
+// A scripted FTP peer on a loopback port for one control connection: sends Greeting, then
+// answers each command line with Replies[verb] (CR LF-separated lines; "500 Unknown command."
+// when the verb has none) and records the lines. QUIT gets "221 Bye." and ends the session.
+class TScriptedFtpServer final {
+public:
+    TScriptedFtpServer(std::string Greeting, std::map<std::string, std::string> Replies);
+    ~TScriptedFtpServer();
+    TScriptedFtpServer(const TScriptedFtpServer&) = delete;
+    TScriptedFtpServer& operator=(const TScriptedFtpServer&) = delete;
+
+    int Port() const { return FPort; }
+    std::vector<std::string> Received();
+
+private:
+    void Serve();
+    std::string FGreeting;
+    std::map<std::string, std::string> FReplies;
+    int FListener = -1;
+    int FPort = 0;
+    std::mutex FLock;
+    std::vector<std::string> FReceived;
+    std::thread FThread;
 };
 
 } // namespace quillo::test
