@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -74,8 +75,9 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Relative to where the program was started, whatever the program does later.
     if (!commandLine.Home.empty())
-        SetDataFolderOverride(commandLine.Home);
+        SetDataFolderOverride(std::filesystem::absolute(commandLine.Home).lexically_normal().string());
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillo"));

@@ -36,6 +36,7 @@ class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {
         FHome = test::UseFreshHome();
+        ::setenv("QUILLO_SITE", "127.0.0.1:9", 1); // should a task ever start, it stays on loopback
         CommitSettings(TAppSettings{});
         TIdStackWindowsEx::Instance().SendLimit = 0;
         SetMessageBoxHandler([this](QWidget*, const QString& Text, const QString& Caption,

@@ -21,6 +21,7 @@ protected:
         QFile::setPermissions(FRuntime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         FHome = quillo::test::MakeScratchDir(QStringLiteral("home"));
         FEvents = quillo::test::MakeScratchDir(QStringLiteral("events")) + QStringLiteral("/events.txt");
+        FWorkDir = quillo::test::MakeScratchDir(QStringLiteral("cwd"));
     }
     void TearDown() override {
         for (auto& p : FProcesses)
@@ -39,8 +40,10 @@ protected:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), FRuntime);
         env.insert(QStringLiteral("QUILLO_HOME"), Home.isEmpty() ? FHome : Home);
         env.insert(QStringLiteral("QUILLO_TEST_EVENTS"), FEvents);
+        env.insert(QStringLiteral("QUILLO_SITE"), QStringLiteral("127.0.0.1:9")); // never the real site
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->setWorkingDirectory(FWorkDir);
         p->start(QStringLiteral(QUILLO_BINARY_DIR "/src/app/quillo"), Args);
         EXPECT_TRUE(p->waitForStarted(10000));
         FProcesses.push_back(std::move(p));
@@ -65,7 +68,7 @@ protected:
         return false;
     }
 
-    QString FRuntime, FHome, FEvents;
+    QString FRuntime, FHome, FEvents, FWorkDir;
     std::vector<std::unique_ptr<QProcess>> FProcesses;
 };
 
@@ -135,6 +138,7 @@ TEST_F(StartUpTest, OnlyAHyphenMAsFirstArgumentStartsHiddenAndHomeMayStandAnywhe
         {{QStringLiteral("/m")}, true},
         {{QStringLiteral("x"), QStringLiteral("-m")}, true},
         {{QStringLiteral("--home"), home, QStringLiteral("-m")}, false},
+        {{QStringLiteral("-m"), QStringLiteral("--home"), QStringLiteral("rel/../rel-home")}, false},
         {{}, true},
     };
     for (const Case& c : cases) {
@@ -146,8 +150,10 @@ TEST_F(StartUpTest, OnlyAHyphenMAsFirstArgumentStartsHiddenAndHomeMayStandAnywhe
         p.kill();
         ASSERT_TRUE(p.waitForFinished(5000));
     }
-    // The start writes the jobs file back, into the folder "--home" named.
+    // The start writes the jobs file back, into the folder "--home" named (a relative one from
+    // where the program was started).
     EXPECT_TRUE(QFile::exists(home + QStringLiteral("/quillo.jobs")));
+    EXPECT_TRUE(QFile::exists(FWorkDir + QStringLiteral("/rel-home/quillo.jobs")));
 }
 
 TEST_F(StartUpTest, TerminationSignalEndsThroughTheCloseSteps) {
