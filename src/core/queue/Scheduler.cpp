@@ -30,6 +30,60 @@ private:
     F FF;
 };
 
+// Ids of the tasks that pass Test, in queue order or backwards. A pure scan that calls nothing
+// out, so no index can go stale while it runs; the caller looks each task up again by id before
+// touching it, because handling one task may serve nested commands and ticks. Scanning by index
+// first keeps a tick over a long queue to one pass over the records plus a lookup per candidate.
+template <class P> std::vector<TJobId> IdsWhere(const TUploadQueue& Queue, P Test, bool Backwards = false) {
+    std::vector<TJobId> ids;
+    const std::size_t n = Queue.TaskCount();
+    for (std::size_t k = 0; k < n; ++k) {
+        const TUploadJobData& task = Queue.Task(Backwards ? n - 1 - k : k);
+        if (Test(task))
+            ids.push_back(task.Id());
+    }
+    return ids;
+}
+
+// A task the tick moves (Finished) or whose ended thread it releases.
+bool HasEnded(const TUploadJobData& t) {
+    return t.State == jsFinished || (t.State != jsUploading && t.Uploader);
+}
+
+// What one pass over the queue tells a tick.
+struct TQueueScan {
+    std::vector<TJobId> Ended;  // backwards: the order of collection
+    std::vector<TJobId> Queued; // queue order: the order of launching
+    int Active = 0;             // Queued or Uploading
+};
+
+TQueueScan ScanQueue(const TUploadQueue& Queue) {
+    TQueueScan scan;
+    const std::size_t n = Queue.TaskCount();
+    // Every thread is counted by RunningCount: once all of them have been seen, the rest of the
+    // records need no look at their Uploader (which lies on another cache line than State).
+    const int threads = Queue.RunningCount();
+    int threadsSeen = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const TUploadJobData& t = Queue.Task(i);
+        if (t.State == jsQueued) {
+            scan.Queued.push_back(t.Id());
+            ++scan.Active;
+        } else if (t.State == jsUploading) {
+            ++scan.Active;
+        }
+        if (t.State == jsFinished) {
+            scan.Ended.push_back(t.Id());
+        } else if (threadsSeen < threads && t.Uploader) {
+            ++threadsSeen;
+            if (t.State != jsUploading)
+                scan.Ended.push_back(t.Id());
+        }
+    }
+    std::reverse(scan.Ended.begin(), scan.Ended.end());
+    return scan;
+}
+
 } // namespace
 
 TScheduler::TScheduler(TUploadQueue& Queue, TSchedulerOptions Options, TSchedulerHooks Hooks)
@@ -115,9 +169,18 @@ void TScheduler::TimerTimer() {
         }
     }
 
-    CollectFinishedTasks();
+    // One pass over the records serves the whole tick as long as nothing in it called out (only
+    // collecting, the completion hooks and launching can serve nested events).
+    TQueueScan scan = ScanQueue(FQueue);
+    bool fresh = true;
+    if (!scan.Ended.empty()) {
+        CollectTasks(scan.Ended);
+        fresh = false;
+    }
 
-    if (FQueue.FUploadsStarted && FQueue.CountTasksIn({jsQueued, jsUploading}) == 0) {
+    const int active = fresh ? scan.Active : FQueue.CountTasksIn({jsQueued, jsUploading});
+    if (FQueue.FUploadsStarted && active == 0) {
+        fresh = false;
         FQueue.FUploadsStarted = false;
         const bool stealth = FHooks.StealthMode && FHooks.StealthMode();
         if (FHooks.BatchCompleted)
@@ -131,8 +194,12 @@ void TScheduler::TimerTimer() {
         }
     }
 
-    if (!FQueue.FExitRequested && (!AppSettings.Scheduler.Enabled || FInsideSchedulerWindow))
-        LaunchQueuedTasks();
+    if (!FQueue.FExitRequested && (!AppSettings.Scheduler.Enabled || FInsideSchedulerWindow)) {
+        if (fresh)
+            LaunchTasks(scan.Queued);
+        else
+            LaunchQueuedTasks();
+    }
 
     FStatus = ComposeStatus();
     if (FHooks.StatusChanged)
@@ -163,8 +230,14 @@ TSchedulerStatus TScheduler::ComposeStatus() const {
 }
 
 void TScheduler::LaunchQueuedTasks() {
+    if (FQueue.RunningCount() >= AppSettings.UploadManager.ParallelThreads)
+        return;
+    LaunchTasks(IdsWhere(FQueue, [](const TUploadJobData& t) { return t.State == jsQueued; }));
+}
+
+void TScheduler::LaunchTasks(const std::vector<TJobId>& Queued) {
     bool launched = false;
-    for (TJobId id : FQueue.TaskIds()) {
+    for (TJobId id : Queued) {
         if (FQueue.RunningCount() >= AppSettings.UploadManager.ParallelThreads)
             break;
         const TUploadJobData* task = FQueue.FindTask(id);
@@ -180,17 +253,20 @@ void TScheduler::LaunchQueuedTasks() {
 void TScheduler::CollectFinishedTasks() {
     // Backwards, and each move appends: tasks that finished in the same tick reach the finished
     // list in reverse queue order.
-    const std::vector<TJobId> ids = FQueue.TaskIds();
+    CollectTasks(IdsWhere(FQueue, HasEnded, true));
+}
+
+void TScheduler::CollectTasks(const std::vector<TJobId>& Ended) {
     bool changed = false;
-    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
-        const TUploadJobData* task = FQueue.FindTask(*it);
+    for (TJobId id : Ended) {
+        const TUploadJobData* task = FQueue.FindTask(id);
         if (!task)
             continue;
         if (task->State == jsFinished) {
-            FQueue.MoveToFinishedById(*it);
+            FQueue.MoveToFinishedById(id);
             changed = true;
         } else if (task->State != jsUploading && task->Uploader) {
-            FQueue.ReleaseThreadById(*it);
+            FQueue.ReleaseThreadById(id);
             changed = true;
         }
     }
@@ -206,7 +282,7 @@ void TScheduler::StopRunningTasks() {
     if (FQueue.RunningCount() == 0)
         return;
     bool changed = false;
-    for (TJobId id : FQueue.TaskIds()) {
+    for (TJobId id : IdsWhere(FQueue, [](const TUploadJobData& t) { return t.State == jsUploading; })) {
         const TUploadJobData* task = FQueue.FindTask(id);
         if (!task || task->State != jsUploading)
             continue;

@@ -141,6 +141,9 @@ public:
     uint32_t Tick() const;
 
 private:
+    // The walks proper, over ids a scan has picked (re-checked one by one).
+    void LaunchTasks(const std::vector<TJobId>& Queued);
+    void CollectTasks(const std::vector<TJobId>& Ended);
     void ChangeTaskStatesOf(const std::vector<TJobId>& Ids, TJobStates Filter, TJobState NewState);
     void LaunchFailed(TJobId Id, const std::string& Message);
     void Refreshed(TJobId Id, bool Refresh);
