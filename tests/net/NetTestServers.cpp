@@ -24,13 +24,16 @@ bool SameText(const std::string& A, const std::string& B) {
            });
 }
 
-int Listen(const std::string& Ip, int& Port) {
+} // namespace
+
+int ListenOnLoopback(const std::string& Ip, int& Port) {
     const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int One = 1;
     ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
     sockaddr_in A{};
     A.sin_family = AF_INET;
-    ::inet_pton(AF_INET, Ip.c_str(), &A.sin_addr);
+    if (::inet_pton(AF_INET, Ip.c_str(), &A.sin_addr) != 1 || (ntohl(A.sin_addr.s_addr) >> 24) != 127)
+        throw std::runtime_error("test servers listen on loopback only, not " + Ip);
     if (::bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 || ::listen(Fd, 64) != 0)
         throw std::runtime_error("cannot listen on " + Ip + ": " + std::strerror(errno));
     socklen_t Len = sizeof A;
@@ -38,6 +41,8 @@ int Listen(const std::string& Ip, int& Port) {
     Port = ntohs(A.sin_port);
     return Fd;
 }
+
+namespace {
 
 // Accepts until the stop pipe fires; each connection goes to Serve on its own thread.
 template <class F>
@@ -137,7 +142,7 @@ TLoopbackHttpServer::TLoopbackHttpServer(TResponder Responder, TOptions Options)
     : FResponder(std::move(Responder)), FOptions(std::move(Options)) {
     if (::pipe2(FStopPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    FListenFd = Listen(FOptions.Ip, FPort);
+    FListenFd = ListenOnLoopback(FOptions.Ip, FPort);
     FAcceptThread = std::thread([this] { AcceptLoop(); });
 }
 
@@ -256,7 +261,7 @@ TMiniSocksServer::TMiniSocksServer(std::string User, std::string Password)
     : FUser(std::move(User)), FPassword(std::move(Password)) {
     if (::pipe2(FStopPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    FListenFd = Listen("127.0.0.1", FPort);
+    FListenFd = ListenOnLoopback("127.0.0.1", FPort);
     FAcceptThread = std::thread([this] { AcceptLoop(); });
 }
 

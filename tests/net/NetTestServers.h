@@ -104,6 +104,9 @@ private:
     std::vector<TSession> FSessions;
 };
 
+// A listening TCP socket on a free port of `Ip` (loopback addresses only); sets Port.
+int ListenOnLoopback(const std::string& Ip, int& Port);
+
 // Reads or writes everything, false on error / end. Used by the servers and by tests.
 bool ReadExact(int Fd, void* Buffer, size_t Size);
 bool WriteAll(int Fd, const void* Buffer, size_t Size);

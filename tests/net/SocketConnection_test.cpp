@@ -34,15 +34,7 @@ public:
     enum TMode { kEcho, kSink, kSilent };
     explicit TLinePeer(TMode Mode) : FMode(Mode) {
         ::pipe2(FStop, O_CLOEXEC);
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in A{};
-        A.sin_family = AF_INET;
-        A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A);
-        ::listen(FListen, 16);
-        socklen_t Len = sizeof A;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&A), &Len);
-        FPort = ntohs(A.sin_port);
+        FListen = test::ListenOnLoopback("127.0.0.1", FPort);
         FThread = std::thread([this] { Run(); });
     }
     ~TLinePeer() {
