@@ -238,3 +238,49 @@ TEST(FtpLogin, SchemeNamesFollowTheSettingsList) {
     EXPECT_EQ(FtpProxySchemeName(8), "HTTP PROXY WITH FTP");
     EXPECT_EQ(FtpProxySchemeName(9), "");
 }
+
+TEST(FtpLogin, TargetAddressNamesPortAndBracketsIpv6) {
+    TFtpLoginTarget T;
+    T.Host = "files.example";
+    T.Port = 21;
+    EXPECT_EQ(FtpTargetAddress(T), "files.example");
+    T.Port = 2121;
+    EXPECT_EQ(FtpTargetAddress(T), "files.example:2121");
+    T.Host = "::1";
+    EXPECT_EQ(FtpTargetAddress(T), "[::1]:2121");
+}
+
+// Hostile server text: random lines never crash the reply assembler or the parsers, and what
+// they accept stays in range.
+TEST(FtpReplies, RandomTextIsHandledSafely) {
+    uint32_t X = 12345;
+    auto Next = [&X] {
+        X ^= X << 13;
+        X ^= X >> 17;
+        X ^= X << 5;
+        return X;
+    };
+    const std::string Alphabet = "0123456789 -,()|!.\r\nabcZ\xff";
+    for (int Round = 0; Round < 20000; ++Round) {
+        std::string Line;
+        const size_t Length = Next() % 40;
+        for (size_t I = 0; I < Length; ++I)
+            Line += Alphabet[Next() % Alphabet.size()];
+        if (Round % 3 == 0)
+            Line = std::to_string(100 + Next() % 500) + (Next() % 2 ? "-" : " ") + Line;
+        TFtpReplyAssembler A;
+        try {
+            if (!A.AddLine(Line))
+                A.AddLine(Line.substr(0, 3) + " end");
+        } catch (const EProtocolError&) {
+        }
+        std::string Host;
+        uint16_t Port = 0;
+        if (ParsePasvReply(Line, Host, Port)) {
+            EXPECT_GT(Port, 0);
+            EXPECT_LE(Host.size(), 15u);
+        }
+        ParseEpsvReply(Line, Port);
+        EXPECT_GE(ParseSizeReply(Line), -1);
+    }
+}

@@ -199,7 +199,9 @@ std::string FtpProxySchemeName(uint8_t Scheme) {
 std::string FtpTargetAddress(const TFtpLoginTarget& Target) {
     if (Target.Port == 21)
         return Target.Host;
-    return Target.Host + ":" + std::to_string(Target.Port);
+    // An IPv6 address needs brackets, or its last group would read as the port.
+    const bool Ipv6 = Target.Host.find(':') != std::string::npos;
+    return (Ipv6 ? "[" + Target.Host + "]" : Target.Host) + ":" + std::to_string(Target.Port);
 }
 
 namespace {

@@ -127,7 +127,7 @@ struct TFtpLoginTarget {
 };
 
 // The target as firewalls expect it inside commands: "host", or "host:port" when the port is
-// not 21.
+// not 21 ("[::1]:2121" for an IPv6 address).
 std::string FtpTargetAddress(const TFtpLoginTarget& Target);
 
 // The command sequence of `Scheme` (see the definition of each case in FtpProtocol.cpp). Raises
