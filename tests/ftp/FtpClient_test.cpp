@@ -1,6 +1,7 @@
 // The FTP client against the stand-in service's pyftpdlib server, directly and through Debian's
 // proxies (sockd for SOCKS 5, tinyproxy for the CONNECT tunnel, ftp-proxy as FTP firewall).
 #include "core/net/FtpClient.h"
+#include "core/net/IdStackWindowsEx.h"
 
 #include "FtpTestSupport.h"
 #include "support/BrimvaultService.h"
@@ -108,6 +109,44 @@ TEST_F(FtpClientTest, StoreSizeAppendAndDelete) {
     EXPECT_TRUE(Lines.contains(QStringLiteral("APPE a.bin")));
     EXPECT_FALSE(Lines.contains(QStringLiteral("STOR a.bin")));
     EXPECT_EQ(Lines.last(), QStringLiteral("QUIT"));
+}
+
+namespace {
+
+// A clock that stands still: the send path's counter then sums every byte of the run.
+class TFrozenClock final : public TTickClock {
+public:
+    uint32_t TickCount() override { return 5000; }
+    void SleepMs(uint32_t) override {}
+};
+
+class TCountingIntercept final : public TConnectionIntercept {
+public:
+    void Send(const void*, int64_t Size) override { Sent += Size; }
+    int64_t Sent = 0;
+};
+
+} // namespace
+
+TEST_F(FtpClientTest, StoredBytesPassTheSendPathAndTheDataConnectionsIntercept) {
+    TFrozenClock Clock;
+    TIdStackWindowsEx Stack(&Clock);
+    TCountingIntercept Meter;
+    TFtpClient Ftp;
+    Prepare(Ftp);
+    Ftp.SetStack(&Stack);
+    Ftp.SetSendBufferSize(4096);
+    int DataConnections = 0;
+    Ftp.OnDataConnection = [&](TSocketConnection& Data) {
+        ++DataConnections;
+        Data.SetIntercept(&Meter);
+    };
+    StoreAndCheck(Ftp, "metered.bin", PatternBytes(100000, 21));
+    EXPECT_EQ(DataConnections, 1);
+    // The meter sees the file's bytes only; the send path sees them and the commands too.
+    EXPECT_EQ(Meter.Sent, 100000);
+    EXPECT_GT(Stack.CountedBytes, 100000);
+    EXPECT_LT(Stack.CountedBytes, 100000 + 1000);
 }
 
 TEST_F(FtpClientTest, SizeRepliesOtherThan213GiveMinusOne) {
