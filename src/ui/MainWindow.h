@@ -67,7 +67,8 @@ public:
     void FormClose();
 
     // Session end: the question of FormCloseQuery (false refuses the log-off), then the steps of
-    // FormClose without destroying the window when the session really ends.
+    // FormClose without destroying the window when the session really ends; the single-instance
+    // lock stays, since the log-off may still be cancelled.
     // Interactive false: the end cannot wait for anyone (the session manager allows no dialog,
     // a termination signal); failures then go to the standard error stream instead of boxes.
     bool HandleQueryEndSession();
