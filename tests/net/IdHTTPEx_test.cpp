@@ -324,6 +324,34 @@ TEST(HttpClient, AbortFromAnotherThreadEndsThePendingCallAtOnce) {
     }
 }
 
+// A "proxy" that takes the connection and never answers keeps the client in its handshake.
+TEST(HttpClient, AbortAndConnectTimeOutEndAStuckProxyHandshake) {
+    TLoopbackHttpServer Silent([](const TCapturedRequest&) { return std::string(); });
+    TProxyConfig Config;
+    Config.ProxyKind = pkSocks5;
+    Config.ProxyHost = "127.0.0.1";
+    Config.ProxyPort = Silent.Port();
+    {
+        TIdHTTPEx Http;
+        Http.SetConfig(Config);
+        Clock::time_point AbortedAt;
+        std::thread Stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            AbortedAt = Clock::now();
+            Http.Abort();
+        });
+        EXPECT_THROW(Http.Get("http://127.0.0.1:1/"), EAbortedError);
+        EXPECT_LT(Clock::now() - AbortedAt, std::chrono::milliseconds(1000));
+        Stopper.join();
+    }
+    Config.ConnectTimeout = 300;
+    TIdHTTPEx Http;
+    Http.SetConfig(Config);
+    const auto Start = Clock::now();
+    EXPECT_THROW(Http.Get("http://127.0.0.1:1/"), ETimeoutError);
+    EXPECT_LT(Clock::now() - Start, std::chrono::seconds(5));
+}
+
 TEST(HttpClient, ReportsTheUploadThroughWorkEventsAndTheIntercept) {
     TLoopbackHttpServer Server(
         [](const TCapturedRequest&) { return TLoopbackHttpServer::Reply("200 OK", "done"); });
