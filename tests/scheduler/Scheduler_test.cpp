@@ -54,7 +54,8 @@ protected:
         FScheduler = std::make_unique<TScheduler>(FQueue, options, hooks);
     }
     void TearDown() override {
-        FScheduler->StopRunningTasks();
+        if (FScheduler)
+            FScheduler->StopRunningTasks();
         FScheduler.reset();
         CommitSettings(TAppSettings{});
     }
@@ -395,6 +396,39 @@ TEST_F(SchedulerTest, ProgressEventsFillTheTask) {
     EXPECT_EQ(events.back(), ieFinished);
     EXPECT_EQ(StateOf(a), jsFinished);
     EXPECT_TRUE(Task(a).ResumeInfo.empty());
+}
+
+} // namespace
+} // namespace quillo
+
+namespace quillo {
+namespace {
+
+TEST_F(SchedulerTest, StartNowOnAnEndedTaskReplacesItsOldThread) {
+    const TJobId a = AddTask("a", jsQueued);
+    Tick();
+    Finish(a, foFail);
+    ASSERT_EQ(StateOf(a), jsError);
+    ASSERT_NE(Task(a).Uploader, nullptr) << "an ended thread stays until the next tick";
+    test::SetFakeOutcome(Task(a).FileName, test::foPending);
+    FScheduler->ChangeTaskStates(AllJobStates, jsUploading, {a});
+    EXPECT_EQ(StateOf(a), jsUploading);
+    EXPECT_EQ(FQueue.RunningCount(), 1);
+    Finish(a);
+    Tick();
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(FQueue.RunningCount(), 0);
+}
+
+TEST_F(SchedulerTest, DestroyingTheSchedulerEndsRunningThreadsFirst) {
+    const TJobId a = AddTask("a", jsQueued);
+    Tick();
+    ASSERT_EQ(StateOf(a), jsUploading);
+    test::SetFakeAbortDelayMs(50);
+    FScheduler.reset();
+    EXPECT_EQ(FQueue.RunningCount(), 0);
+    EXPECT_EQ(StateOf(a), jsError) << "the abort event was handled while the scheduler existed";
+    EXPECT_EQ(Task(a).StatusText, "Aborted by user");
 }
 
 } // namespace

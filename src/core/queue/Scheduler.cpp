@@ -95,7 +95,14 @@ TScheduler::TScheduler(TUploadQueue& Queue, TSchedulerOptions Options, TSchedule
     }
 }
 
-TScheduler::~TScheduler() = default;
+TScheduler::~TScheduler() {
+    if (FTimer)
+        FTimer->stop();
+    // A thread stopped here still delivers its last event to this scheduler: end them all while
+    // it exists, whatever order the owner destroys the queue and the scheduler in.
+    for (TJobId id : FQueue.TaskIds())
+        FQueue.ReleaseThreadById(id);
+}
 
 double TScheduler::Now() const {
     return FOptions.Clock.Now ? FOptions.Clock.Now() : NowDateTime();

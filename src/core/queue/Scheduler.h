@@ -82,8 +82,8 @@ struct TSchedulerOptions {
 class TScheduler final {
 public:
     TScheduler(TUploadQueue& Queue, TSchedulerOptions Options = {}, TSchedulerHooks Hooks = {});
-    // Does not stop uploads (the owner calls StopRunningTasks and saves first); the queue's own
-    // destructor releases what is left.
+    // Releases every thread still attached (their last events are handled meanwhile), without
+    // changing states or writing the jobs file: the owner calls StopRunningTasks and saves first.
     ~TScheduler();
     TScheduler(const TScheduler&) = delete;
     TScheduler& operator=(const TScheduler&) = delete;
