@@ -187,6 +187,18 @@ TEST_F(FtpUploaderTest, ResumeDataFromAnEarlierRunAppendsFromTheRemoteSize) {
     EXPECT_EQ(P.back().BytesDone, 200000);
 }
 
+TEST_F(FtpUploaderTest, ResumeServerThatIsNoPlainHostIsReplaced) {
+    const QByteArray Data = PatternBytes(5000, 19);
+    const std::string File = WriteScratchFile(Data, "hostile.bin");
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, "", "upserver=evil.example/x?action=other#\r\n"));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    EXPECT_EQ(U->Info.Value("upserver"), Service->SiteHost().toStdString());
+    EXPECT_EQ(Service->HttpRequests("/uploadservers.txt").size(), 1);
+    // Treated as a new server: a stale copy is deleted first.
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE hostile.bin", "DELE hostile.bin", "STOR hostile.bin"}));
+}
+
 TEST_F(FtpUploaderTest, SizeDecisionsOnAKnownServer) {
     struct Case {
         const char* Name;
