@@ -148,3 +148,19 @@ TEST(FtpLoginExchange, SchemesOverTheWire) {
         EXPECT_EQ(Got, C.Expected);
     }
 }
+
+TEST(FtpLoginExchange, ReplyThatNeverComesClosesTheControlConnection) {
+    TScriptedFtpServer Peer("220 Ready.\r\n", With(Friendly, "SIZE", ""));
+    TFtpClient Ftp;
+    Ftp.Host = "127.0.0.1";
+    Ftp.Port = Peer.Port();
+    Ftp.Username = "bob";
+    Ftp.Password = "secret";
+    Ftp.SetReadTimeout(300);
+    Ftp.Connect();
+    EXPECT_THROW(Ftp.Size("late.bin"), ETimeoutError);
+    // A late SIZE reply must not be taken as the answer to DELE: nothing more is sent.
+    EXPECT_FALSE(Ftp.Connected());
+    EXPECT_THROW(Ftp.Delete("late.bin"), EConnectionClosed);
+    EXPECT_EQ(Peer.Received(), (std::vector<std::string>{"USER bob", "PASS secret", "SIZE late.bin"}));
+}

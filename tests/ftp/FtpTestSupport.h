@@ -38,7 +38,8 @@ public:
 
 // A scripted FTP peer on a loopback port for one control connection: sends Greeting, then
 // answers each command line with Replies[verb] (CR LF-separated lines; "500 Unknown command."
-// when the verb has none) and records the lines. QUIT gets "221 Bye." and ends the session.
+// when the verb has none; an empty text sends nothing) and records the lines. QUIT gets "221 Bye." and ends
+// the session.
 class TScriptedFtpServer final {
 public:
     TScriptedFtpServer(std::string Greeting, std::map<std::string, std::string> Replies);

@@ -138,28 +138,41 @@ void TFtpClient::SendLine(const std::string& Line) {
     if (!FControl)
         throw EConnectionClosed("Not connected to the FTP server");
     Fire(OnTrace, Line, true);
-    FControl->WriteLn(Line);
+    try {
+        FControl->WriteLn(Line);
+    } catch (const ENetworkError&) {
+        CloseConnections();
+        throw;
+    }
 }
 
 TFtpReply TFtpClient::ReadReply() {
     if (!FControl)
         throw EConnectionClosed("Not connected to the FTP server");
-    TFtpReplyAssembler Assembler;
-    for (;;) {
-        CheckAborted();
-        std::string Line = FControl->ReadLn();
-        if (!Line.empty() && Line.back() == '\r')
-            Line.pop_back();
-        Fire(OnTrace, Line, false);
-        if (!Assembler.InReply() && Line.empty())
-            continue; // stray blank line between replies
-        if (Assembler.AddLine(Line))
-            break;
-    }
-    FLastReply = Assembler.TakeReply();
-    if (FLastReply.Code == 421) {
-        // Service closing: the server hangs up after this reply.
-        throw EConnectionClosed(FLastReply.FirstLine());
+    // After a failed read the control connection is out of step (a late reply would be taken
+    // as the answer to the next command), so it is closed: later commands fail instead of
+    // acting on a wrong reply, and the next attempt starts on a fresh connection.
+    try {
+        TFtpReplyAssembler Assembler;
+        for (;;) {
+            CheckAborted();
+            std::string Line = FControl->ReadLn();
+            if (!Line.empty() && Line.back() == '\r')
+                Line.pop_back();
+            Fire(OnTrace, Line, false);
+            if (!Assembler.InReply() && Line.empty())
+                continue; // stray blank line between replies
+            if (Assembler.AddLine(Line))
+                break;
+        }
+        FLastReply = Assembler.TakeReply();
+        if (FLastReply.Code == 421) {
+            // Service closing: the server hangs up after this reply.
+            throw EConnectionClosed(FLastReply.FirstLine());
+        }
+    } catch (const ENetworkError&) {
+        CloseConnections();
+        throw;
     }
     return FLastReply;
 }
