@@ -53,6 +53,12 @@ TEST_F(ProxyTest, HttpProxyAndConnectTunnelWithoutAuthentication) {
     }
     const std::string Log = Proxy.Output();
     EXPECT_NE(Log.find("CONNECT"), std::string::npos) << Log;
+    // The same client, switched back to a direct connection, keeps nothing of the proxy set-up.
+    TIdHTTPEx Http;
+    Http.SetConfig(Through(pkConnectTunnel, Proxy.Port()));
+    EXPECT_EQ(Http.Get(Server.Url()), "peer 127.0.0.1");
+    Http.SetConfig(Through(pkNone, 0));
+    EXPECT_EQ(Http.Get(Server.Url()), "peer 127.0.0.2");
 }
 
 TEST_F(ProxyTest, BasicAuthenticationWithTheProxyCredentials) {

@@ -18,16 +18,16 @@ std::string UrlHost(const std::string& Host) {
 }
 
 void ApplyConfig(CURL* Easy, const TProxyConfig& Config, bool RawTunnel) {
+    // Every option is set each time, so nothing of an earlier configuration stays behind.
     curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L);
-    if (Config.ProxyKind == pkNone || Config.ProxyHost.empty()) {
-        // An empty proxy switches off http_proxy & co. from the environment.
+    long Type = CURLPROXY_HTTP;
+    bool Tunnel = false;
+    const bool UseProxy = Config.ProxyKind != pkNone && !Config.ProxyHost.empty();
+    if (!UseProxy) {
+        // An empty proxy also switches off http_proxy & co. from the environment.
         curl_easy_setopt(Easy, CURLOPT_PROXY, "");
     } else {
         curl_easy_setopt(Easy, CURLOPT_PROXY, UrlHost(Config.ProxyHost).c_str());
-        curl_easy_setopt(Easy, CURLOPT_PROXYPORT, static_cast<long>(Config.ProxyPort));
-        curl_easy_setopt(Easy, CURLOPT_NOPROXY, "");
-        long Type = CURLPROXY_HTTP;
-        bool Tunnel = false;
         switch (Config.ProxyKind) {
         case pkHttp:
             Tunnel = RawTunnel;
@@ -48,21 +48,20 @@ void ApplyConfig(CURL* Easy, const TProxyConfig& Config, bool RawTunnel) {
         default:
             break;
         }
-        curl_easy_setopt(Easy, CURLOPT_PROXYTYPE, Type);
-        curl_easy_setopt(Easy, CURLOPT_HTTPPROXYTUNNEL, Tunnel ? 1L : 0L);
-        if (!Config.ProxyUser.empty()) {
-            curl_easy_setopt(Easy, CURLOPT_PROXYUSERNAME, Config.ProxyUser.c_str());
-            curl_easy_setopt(Easy, CURLOPT_PROXYPASSWORD, Config.ProxyPassword.c_str());
-            if (Type == CURLPROXY_HTTP)
-                curl_easy_setopt(Easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
-            else if (Type == CURLPROXY_SOCKS5_HOSTNAME)
-                curl_easy_setopt(Easy, CURLOPT_SOCKS5_AUTH, static_cast<long>(CURLAUTH_BASIC));
-        }
     }
-    if (!Config.BoundIP.empty())
-        curl_easy_setopt(Easy, CURLOPT_INTERFACE, ("host!" + Config.BoundIP).c_str());
-    if (Config.ConnectTimeout > 0)
-        curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Config.ConnectTimeout));
+    curl_easy_setopt(Easy, CURLOPT_PROXYPORT, static_cast<long>(UseProxy ? Config.ProxyPort : 0));
+    curl_easy_setopt(Easy, CURLOPT_NOPROXY, UseProxy ? "" : nullptr);
+    curl_easy_setopt(Easy, CURLOPT_PROXYTYPE, Type);
+    curl_easy_setopt(Easy, CURLOPT_HTTPPROXYTUNNEL, Tunnel ? 1L : 0L);
+    const bool Auth = UseProxy && !Config.ProxyUser.empty();
+    curl_easy_setopt(Easy, CURLOPT_PROXYUSERNAME, Auth ? Config.ProxyUser.c_str() : nullptr);
+    curl_easy_setopt(Easy, CURLOPT_PROXYPASSWORD, Auth ? Config.ProxyPassword.c_str() : nullptr);
+    curl_easy_setopt(Easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+    curl_easy_setopt(Easy, CURLOPT_SOCKS5_AUTH, static_cast<long>(Auth ? CURLAUTH_BASIC : CURLAUTH_NONE));
+    curl_easy_setopt(Easy, CURLOPT_INTERFACE,
+                     Config.BoundIP.empty() ? nullptr : ("host!" + Config.BoundIP).c_str());
+    curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(Config.ConnectTimeout > 0 ? Config.ConnectTimeout : 0));
 }
 
 void RaiseCurlError(CURL* Easy, CURLcode Code, const char* ErrorBuffer, const std::string& Target) {

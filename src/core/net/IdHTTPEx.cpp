@@ -313,7 +313,8 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
         TimedOut = false;
         ErrorBuffer[0] = 0;
 
-        curl_easy_reset(Easy);
+        // No curl_easy_reset: it would drop the cookie store's set-up; every option that matters
+        // is set afresh below instead.
         curl_easy_setopt(Easy, CURLOPT_URL, Url.c_str());
         curl_easy_setopt(Easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -323,8 +324,6 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
         // Every request says "Connection: Close": never reuse a connection the server is closing.
         curl_easy_setopt(Easy, CURLOPT_FORBID_REUSE, 1L);
         curlsupport::ApplyConfig(Easy, Config, false);
-        // The cookie store lives in the handle and survives the reset; this keeps it switched on.
-        curl_easy_setopt(Easy, CURLOPT_COOKIEFILE, "");
 
         curl_slist* Headers = nullptr;
         auto Add = [&](const std::string& Name, const std::string& Value) {
@@ -349,7 +348,14 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
             Headers = curl_slist_append(Headers, "Content-Type:");
         Headers = curl_slist_append(Headers, "Expect:");
         curl_easy_setopt(Easy, CURLOPT_HTTPHEADER, Headers);
-        std::unique_ptr<curl_slist, void (*)(curl_slist*)> HeadersGuard(Headers, curl_slist_free_all);
+        struct THeadersGuard {
+            CURL* Easy;
+            curl_slist* List;
+            ~THeadersGuard() {
+                curl_easy_setopt(Easy, CURLOPT_HTTPHEADER, nullptr);
+                curl_slist_free_all(List);
+            }
+        } HeadersGuard{Easy, Headers};
 
         if (Post) {
             curl_easy_setopt(Easy, CURLOPT_POST, 1L);
@@ -360,6 +366,8 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
                              std::max<long>(16384, static_cast<long>(ChunkLimit)));
         } else {
             curl_easy_setopt(Easy, CURLOPT_HTTPGET, 1L);
+            curl_easy_setopt(Easy, CURLOPT_READFUNCTION, nullptr);
+            curl_easy_setopt(Easy, CURLOPT_READDATA, nullptr);
         }
         curl_easy_setopt(Easy, CURLOPT_WRITEFUNCTION, &TImpl::WriteCallback);
         curl_easy_setopt(Easy, CURLOPT_WRITEDATA, this);
