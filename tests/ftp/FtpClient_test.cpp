@@ -204,6 +204,37 @@ TEST_F(FtpClientTest, DroppedStoreLeavesThePrefixAndAppendCompletesIt) {
     EXPECT_EQ(Stored("drop.bin"), Data);
 }
 
+TEST_F(FtpClientTest, StoreCutOnTheDataConnectionOnlyLeavesNoReplyBehind) {
+    // The server closes just the data connection and reports 426 on the control connection.
+    // Larger than the socket buffers, so the cut reaches the sender mid-stream.
+    const QByteArray Data = PatternBytes(16 << 20, 8);
+    const std::string Path = WriteScratchFile(Data);
+    Service->SetFaults({{"ftp_drop_after", 100000}, {"ftp_drop_after_times", 1}, {"ftp_drop_mode", "data"}});
+    TFtpClient Ftp;
+    Prepare(Ftp);
+    Ftp.Connect();
+    Ftp.SetBinary();
+    {
+        TFileReader Reader(Path);
+        EXPECT_THROW(Ftp.Put(Reader, "cut.bin", false), ENetworkError);
+    }
+    // Either the 426 was read as the store's answer, or (when the cut came while sending) the
+    // connection was dropped with it unread. Either way the next SIZE gets its own answer.
+    std::printf("[ info ] control connection %s after the cut\n", Ftp.Connected() ? "kept" : "closed");
+    if (!Ftp.Connected()) {
+        Ftp.Disconnect();
+        Ftp.Connect();
+        Ftp.SetBinary();
+    }
+    const int64_t Remote = Ftp.Size("cut.bin");
+    EXPECT_EQ(Remote, 100000);
+    TFileReader Reader(Path);
+    Reader.SetPosition(Remote);
+    Ftp.Put(Reader, "cut.bin", true);
+    Ftp.Quit();
+    EXPECT_EQ(Stored("cut.bin"), Data);
+}
+
 TEST_F(FtpClientTest, AbortFromAnotherThreadEndsAStoreAtOnce) {
     const std::string Path = WriteScratchFile(PatternBytes(4000000, 3));
     Service->SetFaults({{"ftp_throttle", 100000}});

@@ -245,6 +245,7 @@ void TFtpClient::Put(TFileReader& Source, const std::string& Name, bool Append) 
         FData = std::move(Data);
         FDataConnected = true;
     }
+    bool Storing = false;
     try {
         Fire(OnDataConnection, std::ref(*FData));
         FData->Connect(FControlHost, DataPort);
@@ -252,16 +253,22 @@ void TFtpClient::Put(TFileReader& Source, const std::string& Name, bool Append) 
         TFtpReply Reply = SendCmd((Append ? "APPE " : "STOR ") + Name);
         if (Reply.Code < 100 || Reply.Code >= 200)
             throw EFtpReplyError(Reply.Code, Reply.FirstLine());
+        Storing = true;
 
         FData->WriteStream(Source);
         // Closing our end tells the server the file is complete.
         CloseDataConnection();
+        Storing = false;
 
         Reply = ReadReply();
         if (Reply.Code != 226 && Reply.Code != 250)
             throw EFtpReplyError(Reply.Code, Reply.FirstLine());
     } catch (...) {
         CloseDataConnection();
+        // A store cut short leaves the server's verdict (426, 451, ...) unread on the control
+        // connection, where it would pass for the answer to the next command.
+        if (Storing)
+            CloseConnections();
         throw;
     }
 }
