@@ -4,6 +4,7 @@
 
 #include "core/app/MyUtils.h"
 #include "core/app/Settings.h"
+#include "core/engine/BrimvaultHttpUploader.h"
 #include "core/engine/PluginManager.h"
 #include "core/queue/Scheduler.h"
 #include "support/BrimvaultService.h"
@@ -30,6 +31,7 @@ TEST(SchedulerFtpTest, StoppedFtpTaskResumesWhereTheServerCopyEnds) {
     options.Faults = QJsonObject{{"ftp_throttle", 300000}};
     ASSERT_TRUE(service.Start(options)) << service.ErrorText().toStdString();
     ::setenv("QUILLO_SITE", service.SiteHost().toUtf8().constData(), 1);
+    ClearUploadServerCache(); // a server of an earlier service in this process is gone
     ::setenv("QUILLO_FTP_PORT", QByteArray::number(service.FtpPort()).constData(), 1);
     TAppSettings settings;
     settings.Brimvault.UseAccount = true;
