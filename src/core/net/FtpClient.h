@@ -74,7 +74,9 @@ public:
     // Connects (to the firewall when the scheme says so), reads the greeting and logs in with
     // the scheme's command sequence. Raises on failure, leaving the client disconnected.
     void Connect();
-    // Connected or connecting (any thread).
+    // Connected or connecting (any thread). A network failure on the control connection, or a
+    // store cut short, closes both connections (a late reply would otherwise pass for the answer
+    // to the next command), so this turns false then.
     bool Connected() const { return FConnected.load(); }
     bool DataConnected() const { return FDataConnected.load(); }
 
