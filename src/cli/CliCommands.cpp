@@ -126,6 +126,10 @@ std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool
         }
     }
     files.insert(files.end(), fromFolders.begin(), fromFolders.end());
+    // The same file named twice (directly and through its folder) would become two tasks that
+    // upload under the same name at once; the first mention is kept.
+    std::set<std::string> seen;
+    std::erase_if(files, [&](const std::string& f) { return !seen.insert(UpperCaseAscii(f)).second; });
     return files;
 }
 

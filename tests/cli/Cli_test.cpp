@@ -261,6 +261,29 @@ TEST_F(CliTest, FailedUploadGivesNonZeroExitAndKeepsTheTask) {
     EXPECT_EQ(Json({"finished", "--json"}).size(), 1);
 }
 
+TEST_F(CliTest, AddExpandsFoldersAndDropsRepeats) {
+    ASSERT_TRUE(QDir().mkpath(FFiles + QStringLiteral("/tree/sub")));
+    ASSERT_TRUE(QDir().mkpath(FFiles + QStringLiteral("/empty")));
+    const QString a = MakeFile(QStringLiteral("tree/a.bin"), 10);
+    MakeFile(QStringLiteral("tree/.hidden"), 10);
+    MakeFile(QStringLiteral("tree/sub/b.bin"), 10);
+    const QString loose = MakeFile(QStringLiteral("loose.bin"), 10);
+    const TResult r = Run(
+        {"add", "--delayed", FFiles + QStringLiteral("/tree"), a, loose, FFiles + QStringLiteral("/empty")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    const QJsonArray tasks = Json({"list", "--json"});
+    ASSERT_EQ(tasks.size(), 4);
+    EXPECT_EQ(tasks[0][QStringLiteral("file")].toString(), a) << "files named directly come first";
+    EXPECT_EQ(tasks[1][QStringLiteral("file")].toString(), loose);
+    for (const QJsonValue& t : tasks)
+        EXPECT_EQ(t[QStringLiteral("state")].toString(), QStringLiteral("Delayed"));
+    const TResult again = Run({"add", FFiles + QStringLiteral("/tree")});
+    EXPECT_TRUE(
+        again.Out.contains(QStringLiteral("The files you want to add are already in the upload queue")))
+        << again.Out.toStdString();
+    EXPECT_EQ(Json({"list", "--json"}).size(), 4);
+}
+
 TEST_F(CliTest, BadInputIsRefusedWithoutTouchingTheQueue) {
     const QString a = MakeFile(QStringLiteral("a.bin"), 10);
     struct TCase {
