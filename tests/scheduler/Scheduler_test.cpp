@@ -382,7 +382,7 @@ TEST_F(SchedulerTest, WalksSurviveNestedCommandsWhileThreadsEnd) {
     EXPECT_EQ(StateOf(c), jsUploading);
 }
 
-TEST_F(SchedulerTest, ProgressEventsFillTheTask) {
+TEST_F(SchedulerTest, ThreadEventsReachTheFrontEndInOrder) {
     const TJobId a = AddTask("a", jsQueued);
     std::vector<TInternetThreadEvent> events;
     FScheduler->Hooks().ThreadEvent = [&](TJobId id, TInternetThreadEvent e) {
