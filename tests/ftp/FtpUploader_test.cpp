@@ -9,6 +9,7 @@
 #include "core/engine/PluginManager.h"
 #include "support/BrimvaultService.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -348,6 +349,29 @@ TEST_F(FtpUploaderTest, StoppedAtTheEndOfTheStoreResumesFromWhatTheServerKept) {
     } else {
         EXPECT_EQ(StoreCommands(), QStringList({"SIZE stopped.bin", "DELE stopped.bin", "STOR stopped.bin"}));
     }
+}
+
+TEST_F(FtpUploaderTest, StopDuringTheStoreEndsTheTaskAtOnceAndKeepsTheResumeData) {
+    const std::string File = WriteScratchFile(PatternBytes(3000000, 20), "slow.bin");
+    Service->SetFaults({{"ftp_throttle", 200000}});
+    auto U = MakeUploader();
+    TUploader* Raw = U.get();
+    QElapsedTimer SinceStop;
+    Recorder.Extra = [&](TInternetThread&, TInternetThreadEvent E) {
+        if (E == ieProgress && Raw->BytesDone() > 100000 && !SinceStop.isValid()) {
+            SinceStop.start();
+            Raw->Stop(false);
+        }
+    };
+    ASSERT_TRUE(Run(*U, File, ""));
+    Recorder.Extra = nullptr;
+    ASSERT_TRUE(SinceStop.isValid());
+    EXPECT_LT(SinceStop.elapsed(), 2000); // the store alone would take 15 seconds
+    EXPECT_EQ(U->WorkResult(), trAborted);
+    EXPECT_EQ(U->ErrorText(), "Aborted by user");
+    EXPECT_EQ(U->Attempts(), 1);
+    EXPECT_EQ(U->Info.Value("upserver"), Service->SiteHost().toStdString());
+    EXPECT_TRUE(Service->HttpRequests("/cgi-bin/upload.cgi").isEmpty());
 }
 
 TEST_F(FtpUploaderTest, SocksProxyCarriesBothFtpConnectionsOfTheTask) {
