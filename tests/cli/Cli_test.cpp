@@ -131,6 +131,8 @@ TEST_F(CliTest, UploadsWithBothMethodsAndPrintsTheLinks) {
     const TResult run = Run({"run"});
     ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString() << run.Err.toStdString();
     EXPECT_TRUE(run.Out.contains(QStringLiteral("download: http://127.0.0.1:"))) << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("http-file.bin 100% "))) << "a progress line per task";
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("renamed.bin 100% "))) << run.Out.toStdString();
 
     const QJsonArray finished = Json({"finished", "--json"});
     ASSERT_EQ(finished.size(), 2);
