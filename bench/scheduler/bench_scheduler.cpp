@@ -124,6 +124,22 @@ void TickCost(int tasks) {
                 Median(bare), Median(bare) > 0 ? Median(idle) / Median(bare) : 0.0);
     std::printf("tick that collects one finished task and writes the jobs file (%.1f MB): median %.1f ms\n",
                 jobsMb, Median(collect));
+
+    // Every task Queued and no slot free (the limit reached): the tick still walks them all.
+    for (std::size_t i = 0; i < queue.TaskCount(); ++i)
+        queue.Task(i).State = jsQueued;
+    UpdateSettings([&](TAppSettings& s) { s.UploadManager.ParallelThreads = 0; });
+    std::vector<double> full;
+    for (int round = 0; round < 30; ++round) {
+        for (std::size_t i = 0; i < evict.size(); i += 64)
+            evict[i] = char(evict[i] + 1);
+        QElapsedTimer t;
+        t.start();
+        scheduler.TimerTimer();
+        full.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::printf("tick with %d Queued tasks and no free slot, caches cold: median %.2f ms\n", tasks,
+                Median(full));
 }
 
 } // namespace
