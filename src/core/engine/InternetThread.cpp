@@ -341,7 +341,11 @@ void TInternetThread::ServeEventsWhileWaiting() {
 void TInternetThread::Deliver(TInternetThreadEvent Event) {
     if (!FOnEvent)
         return;
+    // The blocking call already orders the two threads; the atomic handshake states it in a form
+    // that race detectors see too (Qt's own semaphore is invisible to them).
+    FHandshake.fetch_add(1, std::memory_order_release);
     auto Call = [this, Event] {
+        FHandshake.load(std::memory_order_acquire);
         FInDelivery = true;
         try {
             FOnEvent(*this, Event);
@@ -349,12 +353,14 @@ void TInternetThread::Deliver(TInternetThreadEvent Event) {
             // A failing handler must not end the upload.
         }
         FInDelivery = false;
+        FHandshake.fetch_add(1, std::memory_order_release);
     };
     if (!QCoreApplication::instance() || OnUiThread()) {
         Call();
         return;
     }
     QMetaObject::invokeMethod(FEventTarget.get(), Call, Qt::BlockingQueuedConnection);
+    FHandshake.load(std::memory_order_acquire);
 }
 
 void TInternetThread::NotifyEvent(TInternetThreadEvent Event, const std::string& Text) {

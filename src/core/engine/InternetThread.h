@@ -192,6 +192,7 @@ private:
     std::unique_ptr<QObject> FEventTarget; // lives on the user-interface thread
     QEventLoop* FStopLoop = nullptr;       // the local loop of a waiting Stop(true), UI thread only
     bool FInDelivery = false;              // the handler runs (UI thread only)
+    std::atomic<uint32_t> FHandshake{0};   // release/acquire around each delivery
 
     std::unique_ptr<TIdHTTPEx> FHttp;
     std::unique_ptr<TFtpClient, void (*)(TFtpClient*)> FFtp;
