@@ -433,3 +433,39 @@ TEST_F(SchedulerTest, DestroyingTheSchedulerEndsRunningThreadsFirst) {
 
 } // namespace
 } // namespace quillo
+
+namespace quillo {
+namespace {
+
+TEST_F(SchedulerTest, IdleStatusTexts) {
+    struct TCase {
+        bool Scheduler, ShutDown, Hibernate;
+        const char* Text;
+    };
+    const TCase cases[] = {
+        {false, false, false, "Idle."},
+        {true, false, false, "Idle. Scheduled to start at 22:30:00 and to stop at 6:15:00."},
+        {false, true, false, "Idle. Computer will be shut down when finished."},
+        {false, true, true, "Idle. Computer will be hibernated when finished."},
+        {true, true, true,
+         "Idle. Scheduled to start at 22:30:00 and to stop at 6:15:00. Computer will be hibernated when "
+         "finished."},
+        {false, false, true, "Idle."},
+    };
+    for (const TCase& c : cases) {
+        UpdateSettings([&](TAppSettings& s) {
+            s.Scheduler.Enabled = c.Scheduler;
+            s.Scheduler.StartTime = 22.5 / 24;
+            s.Scheduler.EndTime = 6.25 / 24;
+            s.General.ShutDownWhenFinished = c.ShutDown;
+            s.General.Hibernate = c.Hibernate;
+        });
+        FNow = At(12, 0);
+        Tick();
+        EXPECT_EQ(FStatuses.back().Text, c.Text);
+        EXPECT_EQ(FStatuses.back().Speed, TScheduler::IdleSpeedNotice());
+    }
+}
+
+} // namespace
+} // namespace quillo
