@@ -8,6 +8,7 @@
 #include "core/engine/ServiceSite.h"
 #include "core/net/FileStreamers.h"
 #include "core/net/FtpClient.h"
+#include "core/net/IdHTTPEx.h"
 
 #include <gtest/gtest.h>
 
@@ -247,6 +248,51 @@ TEST(CheckMaxFileSize, AMissingFileHasSizeZeroAndFailsWithTheFileError) {
     EXPECT_EQ(U.WorkResult(), trError); // a file error: no retry, not an EITError
     EXPECT_FALSE(U.ErrorText().empty());
     EXPECT_EQ(U.Attempts(), 1);
+}
+
+TEST(WorkerClients, AreConfiguredFromTheSettingsAndTheSetters) {
+    ChangeSettings([](TAppSettings& S) {
+        S.InternetConnection.UseProxy = true;
+        S.InternetConnection.ProxyType = 4;
+        S.InternetConnection.Proxy = "127.0.0.1:1080";
+        S.InternetConnection.UserName = "u";
+        S.InternetConnection.Password = "p";
+        S.InternetConnection.BoundIP = "127.0.0.1";
+    });
+    TEventRecorder Recorder;
+    TScriptedUploader U(Recorder.Handler());
+    U.SetConnectTimeout(7000);
+    U.SetSendBufferSize(4096);
+    TProxyConfig Http, Ftp;
+    int32_t FtpReadTimeout = -1;
+    U.Work = [&](TScriptedUploader& Self) {
+        Http = Self.Http().Config();
+        Ftp = Self.Ftp().Config;
+        FtpReadTimeout = Self.Ftp().ReadTimeout();
+    };
+    U.StartUpload(MakeFile("cfg.bin", 1), "", "", "");
+    ASSERT_TRUE(WaitUntil([&] { return U.Parked(); }));
+    ResetEngineSettings();
+    EXPECT_EQ(Http.ProxyKind, pkSocks5);
+    EXPECT_EQ(Http.ProxyHost, "127.0.0.1");
+    EXPECT_EQ(Http.ProxyPort, 1080);
+    EXPECT_EQ(Http.ProxyUser, "u");
+    EXPECT_EQ(Http.BoundIP, "127.0.0.1");
+    EXPECT_EQ(Http.ConnectTimeout, 7000);
+    EXPECT_EQ(Http.ReadTimeout, 0); // not set: no limit
+    EXPECT_EQ(Http.SendBufferSize, 4096);
+    EXPECT_EQ(Ftp.ProxyKind, pkSocks5);
+    EXPECT_EQ(Ftp.BoundIP, "127.0.0.1");
+    EXPECT_EQ(Ftp.ConnectTimeout, 7000);
+    EXPECT_EQ(Ftp.SendBufferSize, 4096);
+    EXPECT_EQ(FtpReadTimeout, TFtpClient::DefaultReadTimeout); // 0 keeps the FTP client's own
+
+    // Set while parked, the values reach the existing clients before the next cycle.
+    U.SetReadTimeout(9000);
+    U.StartWork();
+    ASSERT_TRUE(WaitUntil([&] { return Recorder.FinishedCount == 2 && U.Parked(); }));
+    EXPECT_EQ(Http.ReadTimeout, 9000);
+    EXPECT_EQ(FtpReadTimeout, 9000);
 }
 
 class RegistryTest : public ::testing::Test {

@@ -107,6 +107,8 @@ public:
     TScriptedUploader(TInternetThreadEventHandler OnEvent) : TUploader(nullptr, std::move(OnEvent)) {}
     ~TScriptedUploader() override { Stop(true); }
     std::function<void(TScriptedUploader&)> Work;
+    TIdHTTPEx& Http() { return HttpClient(); }
+    TFtpClient& Ftp() { return FtpClient(); }
 
 protected:
     void DoWork() override {
