@@ -20,24 +20,45 @@ TIdStackWindowsEx& TIdStackWindowsEx::Instance() {
 }
 
 bool TIdStackWindowsEx::AcquireLock(const std::atomic<bool>* Abort) {
-    if (!Abort) {
-        FLock.lock();
-        return true;
-    }
-    while (!FLock.try_lock_for(std::chrono::milliseconds(AbortPollMs)))
-        if (Abort->load())
+    std::unique_lock<std::mutex> Guard(FStateMutex);
+    while (FHeld) {
+        if (Abort && Abort->load())
             return false;
-    if (Abort->load()) {
-        FLock.unlock();
-        return false;
+        FReleased.wait_for(Guard, std::chrono::milliseconds(AbortPollMs));
     }
+    if (Abort && Abort->load())
+        return false;
+    FHeld = true;
     return true;
+}
+
+void TIdStackWindowsEx::ReleaseLock() {
+    {
+        std::lock_guard<std::mutex> Guard(FStateMutex);
+        FHeld = false;
+    }
+    FReleased.notify_one();
 }
 
 int64_t TIdStackWindowsEx::Send(int64_t Size, const TRawSend& RawSend, const std::atomic<bool>* Abort) {
     if (!AcquireLock(Abort))
         return 0;
-    std::unique_lock<std::timed_mutex> Guard(FLock, std::adopt_lock);
+    struct TLockGuard {
+        TIdStackWindowsEx& Stack;
+        bool Held = true;
+        void Unlock() {
+            Stack.ReleaseLock();
+            Held = false;
+        }
+        void Lock() {
+            Stack.AcquireLock(nullptr);
+            Held = true;
+        }
+        ~TLockGuard() {
+            if (Held)
+                Stack.ReleaseLock();
+        }
+    } Guard{*this};
 
     uint32_t Now = FClock->TickCount();
     const uint32_t Counted = Now - CountStart;
@@ -75,9 +96,9 @@ int64_t TIdStackWindowsEx::Send(int64_t Size, const TRawSend& RawSend, const std
     int64_t Sent;
     if (Limit <= 0) {
         // Without a limit the network call runs unlocked so that parallel uploads do not queue.
-        Guard.unlock();
+        Guard.Unlock();
         Sent = RawSend(Size);
-        Guard.lock();
+        Guard.Lock();
     } else {
         Sent = RawSend(Size);
     }

@@ -7,6 +7,7 @@
 #include "core/net/TickClock.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -44,9 +45,15 @@ public:
     uint32_t CountStart = 0;
 
 private:
+    // The lock that guards the fields above and, with a limit set, the sends. Hand-made from a
+    // mutex and a condition so that a waiting sender can give up when its connection is aborted.
     bool AcquireLock(const std::atomic<bool>* Abort);
+    void ReleaseLock();
+
     TTickClock* FClock;
-    std::timed_mutex FLock;
+    std::mutex FStateMutex;
+    std::condition_variable FReleased;
+    bool FHeld = false;
     bool FBudgetStarted = false;
 };
 
