@@ -137,6 +137,21 @@ TEST(HttpClient, FormKeepsFirstInsertionOrderAndOneFilePart) {
     EXPECT_TRUE(Http.Request.ContentType.empty());
 }
 
+TEST(HttpClient, QuotesAndLineBreaksInNamesCannotBreakThePartHeaders) {
+    TLoopbackHttpServer Server(nullptr);
+    const std::string Path = MakeFile("x.bin", "data");
+    TIdHTTPEx Http;
+    Http.AddFormField("we\"ird", "v\"1");
+    Http.SetFileField("FILE1", "a\"b\r\nX-Evil: 1\n.txt", Path);
+    Http.PostFormText(Server.Url());
+    const std::string Body = Server.Requests().at(0).Body;
+    EXPECT_NE(Body.find("name=\"we%22ird\"\r\n\r\nv\"1\r\n"), std::string::npos) << Body;
+    EXPECT_NE(
+        Body.find("filename=\"a%22b%0D%0AX-Evil: 1%0A.txt\"\r\nContent-Type: application/octet-stream\r\n"),
+        std::string::npos)
+        << Body;
+}
+
 TEST(HttpClient, FileFieldOverAMissingFileRaisesAFileError) {
     TIdHTTPEx Http;
     EXPECT_THROW(Http.SetFileField("FILE1", "", "/nonexistent/quillo.bin"), EFileStreamError);

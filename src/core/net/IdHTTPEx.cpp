@@ -53,6 +53,25 @@ std::string FormEncode(const std::string& S) {
     return Out;
 }
 
+// Names and file names go between double quotes in a part header. Linux file names may hold a
+// quote or a line break, which would end the header early and corrupt the form; they are written
+// the way browsers write them (%22, %0D, %0A). Every other byte is sent as it is.
+std::string PartHeaderValue(const std::string& S) {
+    std::string Out;
+    Out.reserve(S.size());
+    for (char C : S) {
+        if (C == '"')
+            Out += "%22";
+        else if (C == '\r')
+            Out += "%0D";
+        else if (C == '\n')
+            Out += "%0A";
+        else
+            Out.push_back(C);
+    }
+    return Out;
+}
+
 std::string FileNamePart(const std::string& Path) {
     const size_t Slash = Path.find_last_of('/');
     return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
@@ -544,15 +563,16 @@ void TIdHTTPEx::PostForm(const std::string& Url, std::string& Response) {
         std::string Text;
         for (const TFormField& F : FFormFields) {
             if (F.HasFile) {
-                Text += "--" + Boundary + "\r\nContent-Disposition: form-data; name=\"" + F.Name +
-                        "\"; filename=\"" + F.Value + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+                Text += "--" + Boundary + "\r\nContent-Disposition: form-data; name=\"" +
+                        PartHeaderValue(F.Name) + "\"; filename=\"" + PartHeaderValue(F.Value) +
+                        "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
                 Body.push_back({std::move(Text), nullptr});
                 Text.clear();
                 Body.push_back({{}, FFileReader.get()});
                 Text = "\r\n";
             } else {
-                Text += "--" + Boundary + "\r\nContent-Disposition: form-data; name=\"" + F.Name +
-                        "\"\r\n\r\n" + F.Value + "\r\n";
+                Text += "--" + Boundary + "\r\nContent-Disposition: form-data; name=\"" +
+                        PartHeaderValue(F.Name) + "\"\r\n\r\n" + F.Value + "\r\n";
             }
         }
         Text += "--" + Boundary + "--\r\n";
