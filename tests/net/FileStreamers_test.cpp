@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <fstream>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace quillo {
@@ -97,8 +98,9 @@ TEST(FileReader, AFileChangedByAnotherProgramFailsTheReadInsteadOfMixingVersions
          [](const std::string& P) {
              const int Fd = ::open(P.c_str(), O_WRONLY);
              (void)!::pwrite(Fd, "XX", 2, 60);
-             struct timespec T[2] = {{0, UTIME_OMIT}, {12345, 0}};
-             ::futimens(Fd, T); // a coarse clock may not move the time: make the change visible
+             // A coarse clock may not move the time within the test: make the change visible.
+             struct timeval T[2] = {{12345, 0}, {12345, 0}};
+             ::futimes(Fd, T);
              ::close(Fd);
          }},
     };

@@ -15,8 +15,8 @@ std::string Quoted(const std::string& Name) {
     return "\"" + Name + "\"";
 }
 
-bool SameTime(const struct timespec& A, const struct timespec& B) {
-    return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec;
+bool SameTime(const struct stat& St, int64_t Seconds, int64_t Nanoseconds) {
+    return St.st_mtim.tv_sec == Seconds && St.st_mtim.tv_nsec == Nanoseconds;
 }
 
 } // namespace
@@ -37,7 +37,8 @@ TFileReader::TFileReader(const std::string& FileName, int64_t Start, int64_t Siz
     // the file is being read. Its failure changes nothing: CheckUnchanged guards the bytes.
     (void)::flock(FFd, LOCK_SH | LOCK_NB);
     FileSize = St.st_size;
-    FModTime = St.st_mtim;
+    FModSeconds = St.st_mtim.tv_sec;
+    FModNanoseconds = St.st_mtim.tv_nsec;
     WindowStart = (Start >= 0 && Start <= FileSize) ? Start : FileSize;
     WindowEnd = (Size < 0 || FileSize - WindowStart < Size) ? FileSize : WindowStart + Size;
     Position = WindowStart;
@@ -65,7 +66,7 @@ void TFileReader::CheckUnchanged() {
     struct stat St {};
     if (::fstat(FFd, &St) != 0)
         throw EFileStreamError("Cannot read file " + Quoted(FFileName) + ". " + std::strerror(errno));
-    if (St.st_size != FileSize || !SameTime(St.st_mtim, FModTime))
+    if (St.st_size != FileSize || !SameTime(St, FModSeconds, FModNanoseconds))
         throw EFileStreamError("The file " + Quoted(FFileName) +
                                " was changed by another program while it was being read");
 }

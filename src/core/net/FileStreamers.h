@@ -4,7 +4,6 @@
 // window's start.
 
 #include <cstdint>
-#include <ctime>
 #include <stdexcept>
 #include <string>
 
@@ -54,7 +53,8 @@ private:
 
     std::string FFileName;
     int FFd = -1;
-    struct timespec FModTime {};
+    int64_t FModSeconds = 0; // modification time when opened
+    int64_t FModNanoseconds = 0;
 };
 
 } // namespace quillo
