@@ -172,6 +172,18 @@ TEST(SocketConnection, ReadTimeOutAndClosedPeer) {
     EXPECT_THROW(C.Connect("127.0.0.1", Port), EConnectError);
 }
 
+TEST(SocketConnection, APartialLineSurvivesAReadTimeOut) {
+    TLinePeer Peer(TLinePeer::kEcho);
+    TSocketConnection C;
+    C.SetReadTimeout(300);
+    C.Connect("127.0.0.1", Peer.Port());
+    EXPECT_EQ(C.ReadLn(), "220 ready");
+    C.Write("abc");
+    EXPECT_THROW(C.ReadLn(), ETimeoutError);
+    C.Write("def\r\n");
+    EXPECT_EQ(C.ReadLn(), "abcdef");
+}
+
 TEST(SocketConnection, APeerThatClosesEndsReadLnWithAnError) {
     test::TLoopbackHttpServer Server(
         [](const test::TCapturedRequest&) { return std::string("HTTP/1.1 200 OK\r\nno line end"); });

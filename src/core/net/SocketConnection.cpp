@@ -244,6 +244,11 @@ int64_t TSocketConnection::ReadSome(void* Buffer, int64_t Max) {
         I.PendingPos += static_cast<size_t>(N);
         return N;
     }
+    return Receive(Buffer, Max);
+}
+
+int64_t TSocketConnection::Receive(void* Buffer, int64_t Max) {
+    TImpl& I = *FImpl;
     for (;;) {
         if (FAborted.load())
             throw EAbortedError();
@@ -288,11 +293,9 @@ std::string TSocketConnection::ReadLn() {
             I.Pending.erase(0, I.PendingPos);
             I.PendingPos = 0;
         }
+        // A partial line stays in Pending when the read fails, so nothing received is lost.
         char Buf[4096];
-        const std::string Saved = std::move(I.Pending);
-        I.Pending.clear();
-        const int64_t N = ReadSome(Buf, sizeof Buf);
-        I.Pending = Saved;
+        const int64_t N = Receive(Buf, sizeof Buf);
         if (N == 0)
             throw EConnectionClosed("Connection closed by " + I.Target);
         I.Pending.append(Buf, static_cast<size_t>(N));

@@ -71,6 +71,9 @@ public:
     class TImpl;
 
 private:
+    // One receive from the socket, bypassing the bytes ReadLn has buffered.
+    int64_t Receive(void* Buffer, int64_t Max);
+
     TProxyConfig FConfig;
     std::atomic<bool> FAborted{false};
     std::unique_ptr<TImpl> FImpl;
