@@ -264,6 +264,22 @@ TEST(HttpClient, CookiesAreKeptUntilResetDefaults) {
     EXPECT_EQ(Other.Get(Server.Url("/echo")), "");
 }
 
+TEST(HttpClient, CookiesSwitchedOffAreNeitherSentNorStored) {
+    TLoopbackHttpServer Server([](const TCapturedRequest& R) {
+        if (R.Target.rfind("/set/", 0) == 0)
+            return TLoopbackHttpServer::Reply("200 OK", "",
+                                              {"Set-Cookie: " + R.Target.substr(5) + "; Path=/"});
+        return TLoopbackHttpServer::Reply("200 OK", R.Header("Cookie"));
+    });
+    TIdHTTPEx Http;
+    Http.Get(Server.Url("/set/a=1"));
+    Http.AllowCookies = false;
+    EXPECT_EQ(Http.Get(Server.Url("/echo")), "");
+    Http.Get(Server.Url("/set/b=2"));
+    Http.AllowCookies = true;
+    EXPECT_EQ(Http.Get(Server.Url("/echo")), "a=1");
+}
+
 TEST(HttpClient, ResetDefaultsRestoresTheHeadersAndEmptiesTheForm) {
     TIdHTTPEx Http;
     Http.Request.Referer = "http://site/";
