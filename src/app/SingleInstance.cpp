@@ -2,18 +2,12 @@
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/un.h>
-#include <unistd.h>
 #include <utility>
 
 namespace quillo {
@@ -26,7 +20,7 @@ constexpr qsizetype kMaxRequestLine = 32;
 constexpr int kRequestTimeoutMs = 2000;
 
 QString BaseName() {
-    return QStringLiteral("%1-%2").arg(QLatin1String(kInstanceMutexName)).arg(::getuid());
+    return QString::fromStdString(InstanceBaseName());
 }
 
 } // namespace
@@ -39,17 +33,11 @@ TSingleInstance::~TSingleInstance() {
 }
 
 QString TSingleInstance::RuntimeFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') {
-        const QFileInfo info(QString::fromLocal8Bit(runtime));
-        if (info.isDir() && info.isWritable())
-            return info.absoluteFilePath();
-    }
-    return QStringLiteral("/tmp");
+    return QString::fromStdString(InstanceRuntimeFolder());
 }
 
 QString TSingleInstance::LockFileName() const {
-    return FFolder + QLatin1Char('/') + BaseName() + ".lock";
+    return QString::fromStdString(InstanceLockFileName(FFolder.toStdString()));
 }
 
 QString TSingleInstance::SocketName() const {
@@ -64,23 +52,15 @@ QString TSingleInstance::SocketName() const {
 }
 
 TSingleInstance::TAcquireResult TSingleInstance::Acquire() {
-    if (FLockFd >= 0)
+    switch (FLock.Acquire(LockFileName().toStdString())) {
+    case TInstanceLock::lrHeld:
         return arFirst;
-    const QByteArray name = LockFileName().toLocal8Bit();
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return arNoProtection;
-    int rc;
-    do
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
-        FLockFd = fd;
-        return arFirst;
+    case TInstanceLock::lrBusy:
+        return arAlreadyRuns;
+    case TInstanceLock::lrUnavailable:
+        break;
     }
-    const int err = errno;
-    ::close(fd);
-    return err == EWOULDBLOCK ? arAlreadyRuns : arNoProtection;
+    return arNoProtection;
 }
 
 bool TSingleInstance::SendShowRequest(int WParam, int TimeoutMs) {
@@ -102,7 +82,7 @@ bool TSingleInstance::SendShowRequest(int WParam, int TimeoutMs) {
 }
 
 bool TSingleInstance::Listen(std::function<void(int WParam)> Handler) {
-    if (FLockFd < 0 || FServer)
+    if (!FLock.Held() || FServer)
         return false;
     FHandler = std::move(Handler);
     // We hold the lock, so a socket file that is there was left by an instance that died.
@@ -154,12 +134,7 @@ void TSingleInstance::Release() {
         delete FServer;
         FServer = nullptr;
     }
-    if (FLockFd >= 0) {
-        // The lock file itself stays: removing it would let a new start lock a fresh file while
-        // another process still holds the old one.
-        ::close(FLockFd);
-        FLockFd = -1;
-    }
+    FLock.Release();
 }
 
 } // namespace quillo

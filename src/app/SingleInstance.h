@@ -8,6 +8,8 @@
 // Wire format of a request: one line "show <wParam>\n" (0 = show, 1 = toggle); the reply is the
 // line "ok\n", written after the request has been handled.
 
+#include "core/app/InstanceLock.h"
+
 #include <QObject>
 #include <QString>
 
@@ -16,8 +18,6 @@
 class QLocalServer;
 
 namespace quillo {
-
-inline constexpr const char* kInstanceMutexName = "ZOR_Quillo_Mutex";
 
 class TSingleInstance final : public QObject {
     Q_OBJECT
@@ -34,7 +34,7 @@ public:
     TSingleInstance(const TSingleInstance&) = delete;
     TSingleInstance& operator=(const TSingleInstance&) = delete;
 
-    // $XDG_RUNTIME_DIR when it is an absolute folder that exists, /tmp otherwise.
+    // $XDG_RUNTIME_DIR when it is an absolute, writable folder, /tmp otherwise.
     static QString RuntimeFolder();
 
     // Names carry the user id so that two users sharing /tmp never meet.
@@ -63,7 +63,7 @@ private:
     void ServeConnection();
 
     QString FFolder;
-    int FLockFd = -1;
+    TInstanceLock FLock;
     QLocalServer* FServer = nullptr;
     std::function<void(int)> FHandler;
 };

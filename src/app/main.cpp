@@ -4,6 +4,7 @@
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
+#include "core/l10n/ResMessages.h"
 #include "ui/ApplicationStyle.h"
 #include "ui/MainWindow.h"
 
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
     InstallApplicationStyle();
 
     LoadSettings();
+    SetServiceDomainForMessages(SiteHost());
 
     auto* mainWindow = new TMainWindow(TMainWindowStart{commandLine.StartHidden});
     mainWindow->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,7 +1,8 @@
 // quillo-cli: Quillo without windows. Same data folder, settings and jobs file as the desktop
 // program, and the same single-instance lock, so that the two never write the jobs file at once.
 #include "cli/CliCommands.h"
-#include "cli/CliLock.h"
+#include "core/app/InstanceLock.h"
+#include "core/l10n/ResMessages.h"
 
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
     }
 
     LoadSettings();
+    SetServiceDomainForMessages(SiteHost());
     if (command == "set")
         return CmdSet(args);
     if (command == "settings")

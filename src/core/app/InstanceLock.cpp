@@ -1,4 +1,4 @@
-#include "cli/CliLock.h"
+#include "core/app/InstanceLock.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quillo::cli {
+namespace quillo {
 
-std::string RuntimeFolder() {
+std::string InstanceRuntimeFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/') {
         struct stat st {};
@@ -20,22 +20,20 @@ std::string RuntimeFolder() {
     return "/tmp";
 }
 
-std::string InstanceLockFileName() {
-    return RuntimeFolder() + "/ZOR_Quillo_Mutex-" + std::to_string(::getuid()) + ".lock";
+std::string InstanceBaseName() {
+    return std::string(kInstanceMutexName) + "-" + std::to_string(::getuid());
 }
 
-TInstanceLock::~TInstanceLock() {
-    if (FFd >= 0)
-        ::close(FFd);
+std::string InstanceLockFileName(const std::string& Folder) {
+    return (Folder.empty() ? InstanceRuntimeFolder() : Folder) + "/" + InstanceBaseName() + ".lock";
 }
 
-TInstanceLock::TResult TInstanceLock::Acquire() {
+TInstanceLock::TResult TInstanceLock::Acquire(const std::string& FileName) {
     if (FFd >= 0)
         return lrHeld;
-    const std::string name = InstanceLockFileName();
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        FError = name + ": " + std::strerror(errno);
+        FError = FileName + ": " + std::strerror(errno);
         return lrUnavailable;
     }
     int rc;
@@ -50,8 +48,15 @@ TInstanceLock::TResult TInstanceLock::Acquire() {
     ::close(fd);
     if (err == EWOULDBLOCK)
         return lrBusy;
-    FError = name + ": " + std::strerror(err);
+    FError = FileName + ": " + std::strerror(err);
     return lrUnavailable;
 }
 
-} // namespace quillo::cli
+void TInstanceLock::Release() {
+    if (FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+    }
+}
+
+} // namespace quillo
