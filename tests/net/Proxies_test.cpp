@@ -129,8 +129,9 @@ TEST_F(ProxyTest, SocksAuthenticationAndSocks4A) {
         EXPECT_EQ(Session.UserId, "alice");
         EXPECT_EQ(Session.TargetHost, C.SentHost);
         EXPECT_EQ(Session.TargetPort, Server.Port());
-        if (C.Version == 5)
+        if (C.Version == 5) {
             EXPECT_EQ(Session.Password, "pw");
+        }
     }
     for (TProxyKind Kind : {pkSocks4, pkSocks5}) {
         TIdHTTPEx Http;
