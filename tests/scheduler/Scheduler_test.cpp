@@ -298,9 +298,10 @@ TEST_F(SchedulerTest, CompletionActionsRunOncePerBatch) {
         EXPECT_EQ(StateOf(b), jsError);
         EXPECT_EQ(Task(b).StatusText, "The fake server refused the file");
         EXPECT_EQ(StateOf(held), jsDelayed) << "a delayed task does not hold completion back";
-        if (c.ShutDown)
+        if (c.ShutDown) {
             EXPECT_NE(FStatuses.back().Text.find("Computer will be shut down when finished."),
                       std::string::npos);
+        }
     }
 }
 
