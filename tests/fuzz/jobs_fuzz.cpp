@@ -1,18 +1,14 @@
 // Feeds arbitrary bytes to the jobs-file loader. Besides not crashing, leaking or allocating more
 // than the input could justify, the loader must report at most one error, exactly when it says
 // it failed, and whatever it loaded must save and load again unchanged and without error.
+#include "FuzzSupport.h"
 #include "core/queue/JobsFile.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-namespace {
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-} // namespace
+using quillo_fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quillo;
