@@ -187,12 +187,7 @@ void TInternetThread::RunCycle() {
     FState = tsWorking;
     NotifyEvent(ieStarted);
     for (;;) {
-        {
-            std::lock_guard Lock(FLock);
-            if (FTerminateRequested)
-                break;
-        }
-        if (AbortRequested())
+        if (TerminateOrAbortRequested())
             break;
         // A negative count from a hand-edited file still gets one attempt (no retries); 0 means
         // retry without end.
@@ -253,6 +248,16 @@ void TInternetThread::PrepareAttempt() {
     CloseFtpClient();
 }
 
+// The worker's loops end on either: the thread object is going away, or a stop was requested.
+bool TInternetThread::TerminateOrAbortRequested() const {
+    {
+        std::lock_guard Lock(FLock);
+        if (FTerminateRequested)
+            return true;
+    }
+    return AbortRequested();
+}
+
 void TInternetThread::CheckAborted() const {
     if (AbortRequested())
         throw EAbortedByUser();
@@ -262,12 +267,7 @@ void TInternetThread::WaitBeforeRetryMs(int32_t Ms) {
     const uint32_t T0 = EngineTickCount();
     const std::string Error = Trim(FErrorText);
     for (;;) {
-        {
-            std::lock_guard Lock(FLock);
-            if (FTerminateRequested)
-                break;
-        }
-        if (AbortRequested())
+        if (TerminateOrAbortRequested())
             break;
         const uint32_t Elapsed = EngineTickCount() - T0;
         if (Ms <= 0 || Elapsed >= static_cast<uint32_t>(Ms))
@@ -507,21 +507,26 @@ void TInternetThread::BeginTransferTracking(int64_t BaseOffset) {
         FLimiter = std::make_unique<TIndySpeedLimiter>(FTransferLimit);
 }
 
-void TInternetThread::BeginTransfer(TIdHTTPEx& Client, int64_t BaseOffset) {
-    BeginTransferTracking(BaseOffset);
-    // The request body is the tracked transfer; the response that follows reports nothing.
-    Client.Work.OnWorkBegin = [this](TWorkMode Mode, int64_t CountMax) {
+// Only the outgoing direction counts: the upload is the transfer, the reply is not.
+void TInternetThread::HookTransferWork(TWorkEvents& Work) {
+    Work.OnWorkBegin = [this](TWorkMode Mode, int64_t CountMax) {
         if (Mode == wmWrite)
             TransferWorkBegin(CountMax);
     };
-    Client.Work.OnWork = [this](TWorkMode Mode, int64_t Count) {
+    Work.OnWork = [this](TWorkMode Mode, int64_t Count) {
         if (Mode == wmWrite)
             TransferWork(Count);
     };
-    Client.Work.OnWorkEnd = [this](TWorkMode Mode) {
+    Work.OnWorkEnd = [this](TWorkMode Mode) {
         if (Mode == wmWrite)
             TransferWorkEnd();
     };
+}
+
+void TInternetThread::BeginTransfer(TIdHTTPEx& Client, int64_t BaseOffset) {
+    BeginTransferTracking(BaseOffset);
+    // The request body is the tracked transfer; the response that follows reports nothing.
+    HookTransferWork(Client.Work);
     FTrackedHttp = &Client;
     Client.SetIntercept(FLimiter.get());
 }

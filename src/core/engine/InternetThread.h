@@ -43,6 +43,7 @@ class TIdHTTPEx;
 class TIndySpeedLimiter;
 class TFtpClient;
 struct TFtpProxySettings;
+struct TWorkEvents;
 struct TInternetConnectionSettings;
 
 enum TInternetThreadEvent : uint8_t { ieStarted = 0, ieFinished = 1, ieStatusText = 2, ieProgress = 3 };
@@ -183,6 +184,9 @@ private:
     void AbortFtpClient();   // FClientLock held
     void ApplyFtpTimeouts(); // FClientLock held
     void FinishTransferTracking();
+    // Points the work events of a connection at the transfer hooks above.
+    void HookTransferWork(TWorkEvents& Work);
+    bool TerminateOrAbortRequested() const;
     void WakeUiWaiter();
     void ServeEventsWhileWaiting();
     bool OnUiThread() const;

@@ -76,18 +76,7 @@ void TInternetThread::CloseFtpClient() {
 
 void TInternetThread::BeginTransfer(TFtpClient& Client, int64_t BaseOffset) {
     BeginTransferTracking(BaseOffset);
-    Client.Work.OnWorkBegin = [this](TWorkMode Mode, int64_t CountMax) {
-        if (Mode == wmWrite)
-            TransferWorkBegin(CountMax);
-    };
-    Client.Work.OnWork = [this](TWorkMode Mode, int64_t Count) {
-        if (Mode == wmWrite)
-            TransferWork(Count);
-    };
-    Client.Work.OnWorkEnd = [this](TWorkMode Mode) {
-        if (Mode == wmWrite)
-            TransferWorkEnd();
-    };
+    HookTransferWork(Client.Work);
     // The speed meter belongs on the data connection, which exists only once the store begins.
     Client.OnDataConnection = [this, &Client](TSocketConnection& Data) {
         if (FLimiter && FTransferTracking)
