@@ -35,17 +35,7 @@ std::string WriteScratchFile(const QByteArray& Data, const QString& Name) {
 }
 
 bool TLoggingDante::Start() {
-    FPort = FreeLoopbackPort();
-    const std::string Config = "logoutput: stderr\n"
-                               "internal: 127.0.0.1 port = " +
-                               std::to_string(FPort) +
-                               "\nexternal: 127.0.0.1\n"
-                               "clientmethod: none\nsocksmethod: none\n"
-                               "user.privileged: root\nuser.unprivileged: nobody\n"
-                               "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-                               "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 log: connect }\n"
-                               "socks block { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n";
-    return Launch("danted", Config, "danted.conf", "-N 1 -p {DIR}/danted.pid");
+    return TDanteProxy::Start(true);
 }
 
 int TLoggingDante::ConnectionsTo(int Port) const {

@@ -23,7 +23,7 @@ std::string WriteScratchFile(const QByteArray& Data, const QString& Name = QStri
 
 // sockd (SOCKS 4/5, no authentication) that logs each relayed connection, so a test can see
 // which connections went through it.
-class TLoggingDante final : public TProxyProcess {
+class TLoggingDante final : public TDanteProxy {
 public:
     bool Start();
     // How many relayed TCP connections to 127.0.0.1:Port the log shows.

@@ -108,7 +108,7 @@ bool TTinyProxy::Start(const std::string& User, const std::string& Password) {
     return Launch("tinyproxy", Config, "tinyproxy.conf", {});
 }
 
-bool TDanteProxy::Start() {
+bool TDanteProxy::Start(bool LogConnects) {
     FPort = FreeLoopbackPort();
     const std::string Config = "logoutput: stderr\n"
                                "internal: 127.0.0.1 port = " +
@@ -117,7 +117,9 @@ bool TDanteProxy::Start() {
                                "clientmethod: none\nsocksmethod: none\n"
                                "user.privileged: root\nuser.unprivileged: nobody\n"
                                "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-                               "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 }\n"
+                               "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8" +
+                               std::string(LogConnects ? " log: connect" : "") +
+                               " }\n"
                                "socks block { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n";
     return Launch("danted", Config, "danted.conf", "-N 1 -p {DIR}/danted.pid");
 }

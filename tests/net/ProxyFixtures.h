@@ -48,9 +48,10 @@ public:
     bool Start(const std::string& User = {}, const std::string& Password = {});
 };
 
-class TDanteProxy final : public TProxyProcess {
+class TDanteProxy : public TProxyProcess {
 public:
-    bool Start();
+    // With LogConnects, sockd logs every connection it relays (readable through Output()).
+    bool Start(bool LogConnects = false);
 };
 
 } // namespace quillo::test
