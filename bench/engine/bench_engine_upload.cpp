@@ -6,6 +6,7 @@
 //   bench_engine_upload [--size BYTES] [--rounds N] [--write-size BYTES]
 //
 // Runs in a throw-away environment (scratch home, loopback only). Not a pass/fail test.
+#include "common/BenchSupport.h"
 #include "core/app/Settings.h"
 #include "core/engine/BrimvaultHttpUploader.h"
 #include "support/BrimvaultService.h"
@@ -20,87 +21,25 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 using namespace quillo;
 using namespace quillo::test;
+using namespace quillo::bench;
 
 namespace {
 
-// Peak resident set of this process in KiB (VmHWM).
-long PeakRssKiB() {
-    std::ifstream Status("/proc/self/status");
-    std::string Line;
-    while (std::getline(Status, Line)) {
-        if (Line.rfind("VmHWM:", 0) == 0)
-            return std::atol(Line.c_str() + 6);
-    }
-    return -1;
-}
-
-struct TRun {
-    double Seconds = 0;
-    long PeakKiB = 0;
-    bool Ok = false;
-};
-
 // curl posting the same four fields; its peak memory from wait4.
-TRun RunCurl(const std::string& Url, const std::string& File) {
+TTimedRun RunCurl(const std::string& Url, const std::string& File) {
     const std::string Form = "FILE1=@" + File + ";type=application/octet-stream";
-    std::vector<std::string> Args = {"/usr/bin/curl",
-                                     "-s",
-                                     "-o",
-                                     "/dev/null",
-                                     "-w",
-                                     "%{http_code}",
-                                     "--noproxy",
-                                     "*",
-                                     "-H",
-                                     "Expect:",
-                                     "-F",
-                                     "group_name=soft",
-                                     "-F",
-                                     "mode=soft",
-                                     "-F",
-                                     "wmid=a::",
-                                     "-F",
-                                     Form,
-                                     Url};
-    std::vector<char*> Argv;
-    for (auto& A : Args)
-        Argv.push_back(A.data());
-    Argv.push_back(nullptr);
-    TRun Run;
-    QElapsedTimer Timer;
-    Timer.start();
-    pid_t Pid = 0;
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_addopen(&Actions, 1, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&Pid, Argv[0], &Actions, nullptr, Argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&Actions);
-        return Run;
-    }
-    posix_spawn_file_actions_destroy(&Actions);
-    int Status = 0;
-    rusage Usage{};
-    wait4(Pid, &Status, 0, &Usage);
-    Run.Seconds = Timer.nsecsElapsed() / 1e9;
-    Run.PeakKiB = Usage.ru_maxrss;
-    Run.Ok = WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
-    return Run;
+    return RunTimedChild({"/usr/bin/curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "--noproxy", "*",
+                          "-H", "Expect:", "-F", "group_name=soft", "-F", "mode=soft", "-F", "wmid=a::", "-F",
+                          Form, Url});
 }
 
-TRun RunEngine(const std::string& File, int32_t WriteSize, int& ProgressEvents, int& Attempts) {
-    TRun Run;
+TTimedRun RunEngine(const std::string& File, int32_t WriteSize, int& ProgressEvents, int& Attempts) {
+    TTimedRun Run;
     QEventLoop Loop;
     ProgressEvents = 0;
     TBrimvaultHttpUploader Uploader(nullptr, [&](TInternetThread&, TInternetThreadEvent Event) {
@@ -120,7 +59,7 @@ TRun RunEngine(const std::string& File, int32_t WriteSize, int& ProgressEvents, 
     Attempts = Uploader.Attempts();
     if (!Run.Ok)
         std::fprintf(stderr, "engine upload failed: %s\n", Uploader.ErrorText().c_str());
-    Run.PeakKiB = PeakRssKiB();
+    Run.PeakKb = PeakRssKb();
     return Run;
 }
 
@@ -132,11 +71,6 @@ void RemoveStoredUploads(TBrimvaultService& Service) {
             QFile::remove(Path);
     }
     Service.ClearLog();
-}
-
-double Median(std::vector<double> V) {
-    std::sort(V.begin(), V.end());
-    return V.empty() ? 0 : V[V.size() / 2];
 }
 
 } // namespace
@@ -171,16 +105,11 @@ int main(int argc, char** argv) {
 
     const std::string File =
         (MakeScratchDir(QStringLiteral("bench")) + QStringLiteral("/upload.bin")).toStdString();
-    {
-        QFile Out(QString::fromStdString(File));
-        Out.open(QIODevice::WriteOnly);
-        QByteArray Block(1 << 20, 0);
-        for (int I = 0; I < Block.size(); ++I)
-            Block[I] = static_cast<char>((I * 131 + 7) & 0xFF);
-        for (int64_t Left = Size; Left > 0; Left -= Block.size())
-            Out.write(Block.constData(), std::min<int64_t>(Left, Block.size()));
+    if (!WriteBenchFile(QString::fromStdString(File), Size)) {
+        std::fprintf(stderr, "cannot write %s\n", File.c_str());
+        return 1;
     }
-    const long BaselineKiB = PeakRssKiB();
+    const long BaselineKiB = PeakRssKb();
 
     std::printf("HTTP upload of %lld bytes to the stand-in service (loopback), write size %d, %d rounds\n",
                 static_cast<long long>(Size), WriteSize, Rounds);
@@ -188,9 +117,9 @@ int main(int argc, char** argv) {
     long CurlPeak = 0, EnginePeak = 0;
     int Progress = 0, Attempts = 0;
     for (int R = 0; R < Rounds; ++R) {
-        const TRun C = RunCurl(Service.UploadUrl().toStdString(), File);
+        const TTimedRun C = RunCurl(Service.UploadUrl().toStdString(), File);
         RemoveStoredUploads(Service);
-        const TRun E = RunEngine(File, WriteSize, Progress, Attempts);
+        const TTimedRun E = RunEngine(File, WriteSize, Progress, Attempts);
         RemoveStoredUploads(Service);
         if (!C.Ok || !E.Ok) {
             std::fprintf(stderr, "round %d failed (curl %s, engine %s)\n", R + 1, C.Ok ? "ok" : "failed",
@@ -199,8 +128,8 @@ int main(int argc, char** argv) {
         }
         CurlTimes.push_back(C.Seconds);
         EngineTimes.push_back(E.Seconds);
-        CurlPeak = std::max(CurlPeak, C.PeakKiB);
-        EnginePeak = std::max(EnginePeak, E.PeakKiB);
+        CurlPeak = std::max(CurlPeak, C.PeakKb);
+        EnginePeak = std::max(EnginePeak, E.PeakKb);
         std::printf("round %d: curl %.2f s (%.1f MB/s)   engine %.2f s (%.1f MB/s), %d progress events, %d "
                     "attempt(s)\n",
                     R + 1, C.Seconds, Size / C.Seconds / 1048576, E.Seconds, Size / E.Seconds / 1048576,

@@ -1,0 +1,110 @@
+#pragma once
+// Small helpers shared by the benchmarks: memory figures of this process, the median of the
+// rounds, a generated input file, and a timed child process (the reference tool) with its own
+// peak memory.
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QString>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace quillo::bench {
+
+// A "Field: N kB" figure of /proc/self/status in kB; -1 when it is missing.
+inline long ProcStatusKb(const std::string& Field) {
+    std::ifstream Status("/proc/self/status");
+    std::string Line;
+    while (std::getline(Status, Line))
+        if (Line.rfind(Field + ":", 0) == 0)
+            return std::atol(Line.c_str() + Field.size() + 1);
+    return -1;
+}
+
+// Peak resident set of this process (VmHWM) in kB.
+inline long PeakRssKb() {
+    return ProcStatusKb("VmHWM");
+}
+
+// Current resident set of this process (VmRSS) in kB.
+inline long RssKb() {
+    return ProcStatusKb("VmRSS");
+}
+
+inline double Median(std::vector<double> V) {
+    std::sort(V.begin(), V.end());
+    return V.empty() ? 0 : V[V.size() / 2];
+}
+
+// A file of Size pseudo-random bytes (a repeated 1 MiB block), so nothing on the way can
+// compress it away.
+inline bool WriteBenchFile(const QString& Path, int64_t Size) {
+    QFile F(Path);
+    if (!F.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray Block(1 << 20, 0);
+    uint32_t X = 2463534242u;
+    for (int I = 0; I < Block.size(); ++I) {
+        X ^= X << 13;
+        X ^= X >> 17;
+        X ^= X << 5;
+        Block[I] = static_cast<char>(X);
+    }
+    for (int64_t Left = Size; Left > 0;) {
+        const int64_t N = std::min<int64_t>(Left, Block.size());
+        if (F.write(Block.constData(), N) != N)
+            return false;
+        Left -= N;
+    }
+    return true;
+}
+
+// One measured run: wall time, peak resident set in kB, success.
+struct TTimedRun {
+    double Seconds = 0;
+    long PeakKb = 0;
+    bool Ok = false;
+};
+
+// Runs Args (Args[0] a full path) with its output thrown away and its errors on ours, waits for it
+// and measures its wall time and its own peak memory; Ok when it exited with 0. The child inherits
+// this process's environment.
+inline TTimedRun RunTimedChild(std::vector<std::string> Args) {
+    std::vector<char*> Argv;
+    for (auto& A : Args)
+        Argv.push_back(A.data());
+    Argv.push_back(nullptr);
+    TTimedRun Run;
+    QElapsedTimer Timer;
+    Timer.start();
+    pid_t Pid = 0;
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_addopen(&Actions, 1, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&Pid, Argv[0], &Actions, nullptr, Argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&Actions);
+        return Run;
+    }
+    posix_spawn_file_actions_destroy(&Actions);
+    int Status = 0;
+    rusage Usage{};
+    wait4(Pid, &Status, 0, &Usage);
+    Run.Seconds = Timer.nsecsElapsed() / 1e9;
+    Run.PeakKb = Usage.ru_maxrss;
+    Run.Ok = WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
+    return Run;
+}
+
+} // namespace quillo::bench
