@@ -8,6 +8,7 @@
 //   bench_jobs --load FILE     (the child that measures a load alone)
 //   QUILLO_BENCH_KEEP=FILE bench_jobs   keeps the saved jobs file there
 
+#include "common/BenchSupport.h"
 #include "core/queue/JobsFile.h"
 
 #include <QByteArray>
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 using namespace quillo;
+using namespace quillo::bench;
 
 namespace {
 
@@ -32,29 +34,6 @@ using TClock = std::chrono::steady_clock;
 
 double MsSince(TClock::time_point start) {
     return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
-}
-
-// From /proc/self/status: VmHWM (the peak) belongs to this program image only, whereas
-// getrusage's ru_maxrss survives exec and would report the parent's peak in the child.
-long StatusKb(const char* key) {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return 0;
-    char line[256];
-    long value = 0;
-    const std::size_t len = std::strlen(key);
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, key, len) == 0 && line[len] == ':')
-            value = std::atol(line + len + 1);
-    std::fclose(f);
-    return value;
-}
-
-long PeakRssKb() {
-    return StatusKb("VmHWM");
-}
-long CurrentRssKb() {
-    return StatusKb("VmRSS");
 }
 
 void Report(const std::string& caption, const std::string& text) {
@@ -96,7 +75,7 @@ void Fill(TUploadQueue& q, int n) {
 }
 
 int LoadOnly(const std::string& file) {
-    const long before = CurrentRssKb();
+    const long before = RssKb();
     const auto start = TClock::now();
     TUploadQueue q;
     const bool ok = LoadJobs(q, file, Report);

@@ -8,6 +8,7 @@
 //     collect, every task walked), and a tick that collects one finished task (which writes the
 //     jobs file), next to a bare loop over the same records.
 // Usage: bench_scheduler [files=1000] [tasks=100000]
+#include "common/BenchSupport.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
@@ -28,12 +29,23 @@
 #include <vector>
 
 using namespace quillo;
+using namespace quillo::bench;
 
 namespace {
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+// Touches every cache line of a 64 MiB buffer, so that the task records are out of the caches
+// again, as they are between two real ticks a second apart.
+void EvictCaches(std::vector<char>& evict) {
+    for (std::size_t i = 0; i < evict.size(); i += 64)
+        evict[i] = char(evict[i] + 1);
+}
+
+// Milliseconds of one tick.
+double TimeTick(TScheduler& scheduler) {
+    QElapsedTimer t;
+    t.start();
+    scheduler.TimerTimer();
+    return t.nsecsElapsed() / 1e6;
 }
 
 double UploadThroughScheduler(const std::vector<QString>& files, int parallel) {
@@ -93,16 +105,12 @@ void TickCost(int tasks) {
     std::vector<char> evict(64 << 20);
     std::vector<double> idle, bare, collect;
     for (int round = 0; round < 30; ++round) {
-        for (std::size_t i = 0; i < evict.size(); i += 64)
-            evict[i] = char(evict[i] + 1);
+        EvictCaches(evict);
+        idle.push_back(TimeTick(scheduler));
+
+        EvictCaches(evict);
         QElapsedTimer t;
         t.start();
-        scheduler.TimerTimer();
-        idle.push_back(t.nsecsElapsed() / 1e6);
-
-        for (std::size_t i = 0; i < evict.size(); i += 64)
-            evict[i] = char(evict[i] + 1);
-        t.restart();
         int count = 0;
         for (std::size_t i = 0; i < queue.TaskCount(); ++i)
             count += queue.Task(i).State == jsQueued ? 1 : 0;
@@ -112,10 +120,7 @@ void TickCost(int tasks) {
     }
     for (int round = 0; round < 5; ++round) {
         queue.Task(std::size_t(round * 1000)).State = jsFinished;
-        QElapsedTimer t;
-        t.start();
-        scheduler.TimerTimer();
-        collect.push_back(t.nsecsElapsed() / 1e6);
+        collect.push_back(TimeTick(scheduler));
     }
     const double jobsMb = QFile(QString::fromStdString(JobsFileName())).size() / 1048576.0;
     std::printf("tick with %d tasks, idle (every task walked), caches cold: median %.2f ms\n", tasks,
@@ -131,12 +136,8 @@ void TickCost(int tasks) {
     UpdateSettings([&](TAppSettings& s) { s.UploadManager.ParallelThreads = 0; });
     std::vector<double> full;
     for (int round = 0; round < 30; ++round) {
-        for (std::size_t i = 0; i < evict.size(); i += 64)
-            evict[i] = char(evict[i] + 1);
-        QElapsedTimer t;
-        t.start();
-        scheduler.TimerTimer();
-        full.push_back(t.nsecsElapsed() / 1e6);
+        EvictCaches(evict);
+        full.push_back(TimeTick(scheduler));
     }
     std::printf("tick with %d Queued tasks and no free slot, caches cold: median %.2f ms\n", tasks,
                 Median(full));
