@@ -4,9 +4,13 @@
 // changes, and scratch files.
 
 #include "core/app/Settings.h"
+#include "core/engine/BrimvaultHttpUploader.h"
 #include "core/engine/InternetThread.h"
 #include "core/engine/Uploader.h"
+#include "support/BrimvaultService.h"
 #include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -125,6 +129,35 @@ inline void ChangeSettings(const std::function<void(TAppSettings&)>& Change) {
 inline void ResetEngineSettings() {
     UpdateSettings([](TAppSettings& S) { S = TAppSettings(); });
 }
+
+// A suite of uploads against one stand-in service, started once by StartService from the suite's
+// SetUpTestSuite. Every test begins with the default settings, no cached server list, no faults and
+// an empty log, with QUILLO_SITE naming the service.
+class TServiceUploadTest : public ::testing::Test {
+protected:
+    static void StartService(const TBrimvaultServiceOptions& Options = {}) {
+        Service = new TBrimvaultService();
+        ASSERT_TRUE(Service->Start(Options)) << Service->ErrorText().toStdString();
+    }
+    static void TearDownTestSuite() {
+        delete Service;
+        Service = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(Service && Service->IsRunning());
+        ::setenv("QUILLO_SITE", Service->SiteHost().toUtf8().constData(), 1);
+        ResetEngineSettings();
+        ClearUploadServerCache();
+        ASSERT_TRUE(Service->ResetFaults());
+        ASSERT_TRUE(Service->ClearLog());
+    }
+    void TearDown() override {
+        ResetEngineSettings();
+        ::unsetenv("QUILLO_SITE");
+    }
+
+    inline static TBrimvaultService* Service = nullptr;
+};
 
 // A scratch file of `Size` bytes with a repeating, position-dependent pattern.
 inline std::string MakeFile(const std::string& Name, int64_t Size) {

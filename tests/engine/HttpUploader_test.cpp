@@ -16,28 +16,9 @@ using namespace quillo::test;
 
 namespace {
 
-class HttpUploaderTest : public ::testing::Test {
+class HttpUploaderTest : public TServiceUploadTest {
 protected:
-    static void SetUpTestSuite() {
-        Service = new TBrimvaultService();
-        ASSERT_TRUE(Service->Start()) << Service->ErrorText().toStdString();
-    }
-    static void TearDownTestSuite() {
-        delete Service;
-        Service = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(Service && Service->IsRunning());
-        ::setenv("QUILLO_SITE", Service->SiteHost().toUtf8().constData(), 1);
-        ResetEngineSettings();
-        ClearUploadServerCache();
-        ASSERT_TRUE(Service->ResetFaults());
-        ASSERT_TRUE(Service->ClearLog());
-    }
-    void TearDown() override {
-        ResetEngineSettings();
-        ::unsetenv("QUILLO_SITE");
-    }
+    static void SetUpTestSuite() { StartService(); }
 
     std::unique_ptr<TBrimvaultHttpUploader> MakeUploader(TEventRecorder& R) {
         auto U = std::make_unique<TBrimvaultHttpUploader>(nullptr, R.Handler());
@@ -54,11 +35,8 @@ protected:
     static QList<QJsonObject> Posts() { return Service->HttpRequests("/cgi-bin/upload.cgi"); }
     static int ListFetches() { return static_cast<int>(Service->HttpRequests("/uploadservers.txt").size()); }
 
-    static TBrimvaultService* Service;
     TEventRecorder Recorder;
 };
-
-TBrimvaultService* HttpUploaderTest::Service = nullptr;
 
 TEST_F(HttpUploaderTest, UploadEndsWithTheLinksAndTheMD5InInfo) {
     const std::string File = MakeFile("report.bin", 300000);

@@ -19,32 +19,23 @@ using namespace quillo::test;
 
 namespace {
 
-class FtpUploaderTest : public ::testing::Test {
+class FtpUploaderTest : public TServiceUploadTest {
 protected:
     static void SetUpTestSuite() {
-        Service = new TBrimvaultService();
         TBrimvaultServiceOptions Options;
         Options.Accounts = {{QStringLiteral("user"), QStringLiteral("pass")},
                             {QStringLiteral("abc"), QStringLiteral("p w&=%")}};
-        ASSERT_TRUE(Service->Start(Options)) << Service->ErrorText().toStdString();
-    }
-    static void TearDownTestSuite() {
-        delete Service;
-        Service = nullptr;
+        StartService(Options);
     }
     void SetUp() override {
-        ASSERT_TRUE(Service && Service->IsRunning());
-        ::setenv("QUILLO_SITE", Service->SiteHost().toUtf8().constData(), 1);
+        TServiceUploadTest::SetUp();
+        if (HasFatalFailure())
+            return;
         ::setenv("QUILLO_FTP_PORT", std::to_string(Service->FtpPort()).c_str(), 1);
-        ResetEngineSettings();
         UseAccount("user", "pass");
-        ClearUploadServerCache();
-        ASSERT_TRUE(Service->ResetFaults());
-        ASSERT_TRUE(Service->ClearLog());
     }
     void TearDown() override {
-        ResetEngineSettings();
-        ::unsetenv("QUILLO_SITE");
+        TServiceUploadTest::TearDown();
         ::unsetenv("QUILLO_FTP_PORT");
     }
 
@@ -91,11 +82,8 @@ protected:
         return Out;
     }
 
-    static TBrimvaultService* Service;
     TEventRecorder Recorder;
 };
-
-TBrimvaultService* FtpUploaderTest::Service = nullptr;
 
 } // namespace
 
