@@ -97,6 +97,13 @@ bool RejectUnknownOptions(const TArgs& args) {
     return true;
 }
 
+// The listing commands take nothing but an optional --json; false (a usage error) on anything else.
+bool TakeJsonOnly(const TArgs& Args, bool& json) {
+    TArgs args = Args;
+    json = TakeFlag(args, "--json");
+    return RejectUnknownOptions(args) && args.empty();
+}
+
 void PrintJson(const QJsonDocument& doc) {
     const QByteArray bytes = doc.toJson(QJsonDocument::Indented);
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
@@ -166,6 +173,20 @@ bool SelectTasks(const TUploadQueue& queue, TArgs args, std::vector<TJobId>& ids
         for (int32_t n = from; n <= to; ++n)
             ids.push_back(queue.Task(std::size_t(n - 1)).Id());
     }
+    return true;
+}
+
+// The selected tasks (numbers or --all) in one of the From states go to To; `moved` is how many more
+// tasks are in To afterwards. False with an error on a bad selection.
+bool MoveSelectedTasks(TCliContext& Ctx, const TArgs& Args, TJobStates From, TJobState To, int& moved) {
+    std::vector<TJobId> ids;
+    bool all = false;
+    if (!SelectTasks(Ctx.Queue, Args, ids, all))
+        return false;
+    const int before = Ctx.Queue.CountTasksIn({To});
+    Ctx.Scheduler->ChangeTaskStates(From, To, ids);
+    Ctx.Scheduler->SetTimerEnabled(false);
+    moved = Ctx.Queue.CountTasksIn({To}) - before;
     return true;
 }
 
@@ -243,9 +264,8 @@ int CmdAdd(TCliContext& Ctx, const TArgs& Args) {
 }
 
 int CmdList(TCliContext& Ctx, const TArgs& Args) {
-    TArgs args = Args;
-    const bool json = TakeFlag(args, "--json");
-    if (!RejectUnknownOptions(args) || !args.empty())
+    bool json = false;
+    if (!TakeJsonOnly(Args, json))
         return ecUsage;
     const TUploadQueue& q = Ctx.Queue;
     if (json) {
@@ -282,9 +302,8 @@ int CmdList(TCliContext& Ctx, const TArgs& Args) {
 }
 
 int CmdFinished(TCliContext& Ctx, const TArgs& Args) {
-    TArgs args = Args;
-    const bool json = TakeFlag(args, "--json");
-    if (!RejectUnknownOptions(args) || !args.empty())
+    bool json = false;
+    if (!TakeJsonOnly(Args, json))
         return ecUsage;
     const TUploadQueue& q = Ctx.Queue;
     if (json) {
@@ -333,27 +352,18 @@ int CmdLinks(TCliContext& Ctx, const TArgs& Args) {
 }
 
 int CmdStart(TCliContext& Ctx, const TArgs& Args) {
-    std::vector<TJobId> ids;
-    bool all = false;
-    if (!SelectTasks(Ctx.Queue, Args, ids, all))
+    int moved = 0;
+    if (!MoveSelectedTasks(Ctx, Args, {jsDelayed, jsError}, jsQueued, moved))
         return ecUsage;
-    const int before = Ctx.Queue.CountTasksIn({jsQueued});
-    Ctx.Scheduler->ChangeTaskStates({jsDelayed, jsError}, jsQueued, ids);
-    Ctx.Scheduler->SetTimerEnabled(false);
-    std::cout << "Queued " << Ctx.Queue.CountTasksIn({jsQueued}) - before
-              << " tasks; 'quillo-cli run' uploads them." << std::endl;
+    std::cout << "Queued " << moved << " tasks; 'quillo-cli run' uploads them." << std::endl;
     return ecOk;
 }
 
 int CmdStop(TCliContext& Ctx, const TArgs& Args) {
-    std::vector<TJobId> ids;
-    bool all = false;
-    if (!SelectTasks(Ctx.Queue, Args, ids, all))
+    int moved = 0;
+    if (!MoveSelectedTasks(Ctx, Args, {jsQueued, jsUploading, jsError}, jsDelayed, moved))
         return ecUsage;
-    const int before = Ctx.Queue.CountTasksIn({jsDelayed});
-    Ctx.Scheduler->ChangeTaskStates({jsQueued, jsUploading, jsError}, jsDelayed, ids);
-    Ctx.Scheduler->SetTimerEnabled(false);
-    std::cout << "Delayed " << Ctx.Queue.CountTasksIn({jsDelayed}) - before << " tasks." << std::endl;
+    std::cout << "Delayed " << moved << " tasks." << std::endl;
     return ecOk;
 }
 
