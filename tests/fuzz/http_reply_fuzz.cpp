@@ -1,18 +1,24 @@
 // Feeds arbitrary bytes to the readers of what the service's servers send: the upload server list
 // and the reply to an upload. Every listed host must be a plain host that cannot change the
-// request it is put into; a reply either yields a download link that survives the task's stored
-// result lines unchanged, or fails with the "no download link" error and leaves no stale link.
+// request it is put into (nor the FTP login that uses it); a reply either yields links taken from
+// the reply that survive the task's stored result lines unchanged, or fails with the "no download
+// link" error and leaves no stale link. The same bytes, as a file name and account, must not
+// break the upload form's structure.
 #include "FuzzSupport.h"
 #include "core/app/MyUtils.h"
+#include "core/engine/BrimvaultFtpUploader.h"
 #include "core/engine/BrimvaultHttpUploader.h"
 #include "core/engine/InternetThread.h"
 #include "core/engine/ServiceSite.h"
 #include "core/engine/UploadInfo.h"
+#include "core/engine/Uploader.h"
 #include "core/l10n/ResMessages.h"
+#include "core/net/FtpProtocol.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,6 +36,13 @@ void CheckServerList(const std::string& Text) {
         std::string protocol, parsedHost, port, path, user, password;
         ParseUrl(UploadUrl(host), protocol, parsedHost, port, path, user, password);
         Check(protocol == "http" && path == UploadScriptPath && user.empty() && password.empty());
+        // The FTP method connects to the same entry without its HTTP port.
+        const std::string ftpHost = FtpHostOfServer(host);
+        Check(!ftpHost.empty() && ftpHost.size() < host.size() + 1);
+        Check(ftpHost.front() != '[' && (ftpHost.find(':') == std::string::npos || host.front() == '['));
+        TFtpLoginTarget target;
+        target.Host = ftpHost;
+        Check(!MakeFtpLoginPlan(fpsNone, target).Steps.empty());
     }
 }
 
@@ -66,11 +79,29 @@ void CheckUploadReply(const std::string& Text) {
     Check(GetValueOfKey("upserver", info.Text()) == "upload.example");
 }
 
+// What the upload sends besides the file: the name in the part header and the account value,
+// neither of which may break the form's structure.
+void CheckFormFields(const std::string& Text) {
+    using namespace quillo;
+    const std::string escaped = EscapeFormFileName(Text);
+    Check(escaped.find_first_of("\r\n\"") == std::string::npos);
+    const std::vector<std::string> f = Fields(Text, 2);
+    try {
+        const std::string wmid = AccountFormValue(true, f[0], f[1]);
+        Check(wmid == "a:" + f[0] + ":" + f[1]);
+        Check(wmid.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
+    } catch (const EITError&) {
+        Check((f[0] + f[1]).find_first_of(std::string("\r\n\0", 3)) != std::string::npos);
+    }
+    Check(AccountFormValue(false, f[0], f[1]) == "a::");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     CheckServerList(bytes);
     CheckUploadReply(bytes);
+    CheckFormFields(bytes);
     return 0;
 }
