@@ -81,7 +81,9 @@ void TInternetThread::BeginTransfer(TFtpClient& Client, int64_t BaseOffset) {
     Client.OnDataConnection = [this, &Client](TSocketConnection& Data) {
         if (FLimiter && FTransferTracking)
             Data.SetIntercept(FLimiter.get());
-        Data.SetReadTimeout(FReadTimeout.load());
+        // The data connection keeps the client's read time-out (the setting, or the client's
+        // own 60 seconds when the setting is 0): a server that stops reading mid-store must
+        // end the attempt and let the retry resume, not hang the task for good.
         Client.OnDataConnection = nullptr;
     };
     FTrackedFtp = &Client;
