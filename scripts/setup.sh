@@ -30,9 +30,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   # The proxy daemons are tools for the tests; never let their packages start system services.
-  printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  rm -f /usr/sbin/policy-rc.d
+  # A policy the machine already has is left as it is.
+  made_policy=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d && chmod +x /usr/sbin/policy-rc.d
+    made_policy=1
+  fi
+  status=0
+  apt-get install -y -qq "${missing[@]}" || status=$?
+  [ -n "$made_policy" ] && rm -f /usr/sbin/policy-rc.d
+  [ "$status" -eq 0 ] || { echo "setup: apt-get install failed (exit $status)" >&2; exit "$status"; }
 fi
 
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
