@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <limits>
 
 namespace quillo {
 namespace {
@@ -431,6 +432,17 @@ TEST(MyUtilsTest, DateTimeConversion) {
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime back = DateTimeToQDateTime(QDateTimeToDateTime(now));
     EXPECT_LE(std::abs(back.msecsTo(now)), 1);
+}
+
+TEST(MyUtilsTest, DateTimeConversionOfCorruptValues) {
+    // Stored date-times are raw doubles: any bit pattern must give an invalid value, not a
+    // wrapped day count.
+    for (const double corrupt :
+         {1e300, -1e300, 9.3e18, -9.3e18, 2958466.0, -693594.0, std::numeric_limits<double>::quiet_NaN(),
+          std::numeric_limits<double>::infinity()})
+        EXPECT_FALSE(DateTimeToQDateTime(corrupt).isValid()) << corrupt;
+    EXPECT_EQ(DateTimeToQDateTime(2958465.5), QDateTime(QDate(9999, 12, 31), QTime(12, 0)));
+    EXPECT_EQ(DateTimeToQDateTime(-693593.0), QDateTime(QDate(1, 1, 1), QTime(0, 0)));
 }
 
 } // namespace

@@ -40,6 +40,9 @@ int Len(const std::string& S) {
 }
 
 constexpr double kMsPerDay = 86400000.0;
+// 1 January 0001 and 31 December 9999 as date-times.
+constexpr double kFirstDay = -693593.0;
+constexpr double kLastDay = 2958465.0;
 
 // Day 0 of date-times: 30 December 1899.
 const QDate& EpochDate() {
@@ -625,7 +628,9 @@ double QDateTimeToDateTime(const QDateTime& Value) {
 }
 
 QDateTime DateTimeToQDateTime(double Value) {
-    if (!std::isfinite(Value))
+    // Years 1..9999 only: a corrupt value (the jobs file stores date-times raw) must not
+    // overflow the day count.
+    if (!std::isfinite(Value) || Value <= kFirstDay - 1 || Value >= kLastDay + 1)
         return QDateTime();
     const double whole = std::trunc(Value);
     int64_t ms = std::llround(std::fabs(Value - whole) * kMsPerDay);

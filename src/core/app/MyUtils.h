@@ -175,6 +175,7 @@ std::string FormatText(const std::string& Fmt, std::initializer_list<TFormatArg>
 
 double NowDateTime();
 double QDateTimeToDateTime(const QDateTime& Value);
+// Not-a-number, infinities and values outside the years 1..9999 give an invalid QDateTime.
 QDateTime DateTimeToQDateTime(double Value);
 // Fraction of the day (0 <= result < 1); the date part is ignored, as for negative values.
 double TimeOfDay(double Value);
