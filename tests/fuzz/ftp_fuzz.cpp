@@ -53,6 +53,12 @@ void CheckPassiveReaders(const std::string& Text) {
         Check(port != 0);
     const int64_t size = ParseSizeReply(Text);
     Check(size >= -1);
+    if (size >= 0) {
+        const size_t first = Text.find_first_not_of(" \t");
+        const size_t last = Text.find_last_not_of(" \t\r");
+        const std::string digits = Text.substr(first, last - first + 1);
+        Check(digits.find_first_not_of("0123456789") == std::string::npos && std::stoll(digits) == size);
+    }
 }
 
 void CheckReplies(const std::string& Bytes) {
@@ -103,7 +109,7 @@ void CheckLoginPlans(const std::string& Bytes) {
     const std::vector<std::string> f = Fields(Bytes.substr(2), 6);
     TFtpLoginTarget target;
     target.Host = f[0];
-    target.Port = static_cast<uint16_t>(static_cast<unsigned char>(Bytes[0]) * 97 +
+    target.Port = static_cast<uint16_t>(static_cast<unsigned char>(Bytes[0]) << 8 |
                                         static_cast<unsigned char>(Bytes[1]));
     target.User = f[1];
     target.Password = f[2];
