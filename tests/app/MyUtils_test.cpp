@@ -136,6 +136,9 @@ TEST(MyUtilsTest, FormatFloatAndFormatText) {
     EXPECT_EQ(FormatText("%1:s-%0:s", {std::string("a"), std::string("b")}), "b-a");
     EXPECT_EQ(FormatText("100%", {}), "100%");
     EXPECT_EQ(FormatText("%5s|%-3d|", {std::string("ab"), int64_t{7}}), "   ab|7  |");
+    EXPECT_EQ(
+        FormatText("%d|%.21d", {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::min()}),
+        "-9223372036854775808|-009223372036854775808");
 }
 
 TEST(MyUtilsTest, GetFileSize64) {

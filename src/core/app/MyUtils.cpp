@@ -562,7 +562,8 @@ std::string FormatText(const std::string& Fmt, std::initializer_list<TFormatArg>
             break;
         case 'd':
             if (asInt(iv)) {
-                piece = std::to_string(iv < 0 ? -iv : iv);
+                // Negated as unsigned: the most negative value has no positive counterpart.
+                piece = std::to_string(iv < 0 ? 0u - static_cast<uint64_t>(iv) : static_cast<uint64_t>(iv));
                 if (precision > 0 && piece.size() < static_cast<size_t>(precision))
                     piece.insert(0, precision - piece.size(), '0');
                 if (iv < 0)
