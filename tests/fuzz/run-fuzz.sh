@@ -72,6 +72,8 @@ seed utils proxy 'proxy.lan:8080'
 seed utils escapes '%%41%%zz+%%4'
 seed utils lines 'name = value\r\nkey=v=w\n\n\xffkey\xffup to %%s (%%5d%%%%) at %%-8.3f, %%1:s %%.2n %%x %%u %%e %%'
 seed utils time '9:30:00.500 PM'
+# The first 32 bytes are also numbers: the most negative 64-bit integer and three doubles.
+seed utils numbers '\x00\x00\x00\x00\x00\x00\x00\x80\x00\x00\x00\x00\x00\x00\xe0\x3f\x00\x00\x00\x00\x00\x00\xf0\x7f\x00\x00\x00\x00\x00\x00\x59\xc0%%1:d %%1:x %%1:u %%2:.3n %%2:e\xff7\xff'
 
 status=0
 for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz; do
