@@ -115,6 +115,24 @@ TEST(SocketConnection, ReadsLinesAndWritesThroughTheSendStack) {
     EXPECT_TRUE(WaitFor([&] { return Peer.Closed.load(); }));
 }
 
+TEST(SocketConnection, ALineWithoutEndIsRefusedInsteadOfBufferedForever) {
+    TLinePeer Peer(TLinePeer::kEcho);
+    TSocketConnection C;
+    TProxyConfig Config;
+    Config.ReadTimeout = 5000; // without the limit the read would wait for a line end that never comes
+    C.SetConfig(Config);
+    C.Connect("127.0.0.1", Peer.Port());
+    EXPECT_EQ(C.ReadLn(), "220 ready");
+    C.WriteLn("short");
+    EXPECT_EQ(C.ReadLn(), "short");
+    // Exactly the limit is still a line; a few bytes more without a line end are not.
+    const std::string AtLimit(TSocketConnection::kMaxLineLength, 'a');
+    C.WriteLn(AtLimit);
+    EXPECT_EQ(C.ReadLn(), AtLimit);
+    C.Write(std::string(TSocketConnection::kMaxLineLength + 4096 * 3, 'b'));
+    EXPECT_THROW(C.ReadLn(), EProtocolError);
+}
+
 TEST(SocketConnection, BindsToTheConfiguredLocalAddress) {
     TLinePeer Peer(TLinePeer::kEcho);
     TSocketConnection C;

@@ -275,8 +275,11 @@ int64_t TSocketConnection::Receive(void* Buffer, int64_t Max) {
 
 std::string TSocketConnection::ReadLn() {
     TImpl& I = *FImpl;
+    // Where the search for the line end goes on: bytes already scanned are not scanned again,
+    // so a long line costs linear time.
+    size_t Scan = I.PendingPos;
     for (;;) {
-        const size_t Lf = I.Pending.find('\n', I.PendingPos);
+        const size_t Lf = I.Pending.find('\n', Scan);
         if (Lf != std::string::npos) {
             size_t End = Lf;
             if (End > I.PendingPos && I.Pending[End - 1] == '\r')
@@ -293,6 +296,11 @@ std::string TSocketConnection::ReadLn() {
             I.Pending.erase(0, I.PendingPos);
             I.PendingPos = 0;
         }
+        // A peer that never ends its line would otherwise make us buffer without bound.
+        if (I.Pending.size() > kMaxLineLength)
+            throw EProtocolError("A line from " + I.Target + " is longer than " +
+                                 std::to_string(kMaxLineLength) + " bytes");
+        Scan = I.Pending.size();
         // A partial line stays in Pending when the read fails, so nothing received is lost.
         char Buf[4096];
         const int64_t N = Receive(Buf, sizeof Buf);

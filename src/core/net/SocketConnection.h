@@ -54,8 +54,10 @@ public:
     int64_t WriteStream(TFileReader& Reader);
 
     // One line without its line end (LF or CR LF). Raises EConnectionClosed when the peer closes
-    // before a line end, ETimeoutError after ReadTimeout ms without a byte.
+    // before a line end, ETimeoutError after ReadTimeout ms without a byte, EProtocolError when
+    // the line grows beyond kMaxLineLength bytes.
     std::string ReadLn();
+    static constexpr size_t kMaxLineLength = 64 * 1024;
     // Up to `Max` bytes, waiting for at least one; 0 when the peer closed the connection.
     int64_t ReadSome(void* Buffer, int64_t Max);
     // Everything until the peer closes.
