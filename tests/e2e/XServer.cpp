@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +29,7 @@ bool TXServer::Start(int Width, int Height, const QString& LogFile, QString& Err
     std::vector<const char*> argv = {"Xvfb",    "-displayfd", fdText.c_str(), "-nolisten", "tcp",
                                      "-screen", "0",          screen.c_str(), "-noreset",  nullptr};
 
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         Error = QStringLiteral("fork: %1").arg(QString::fromLocal8Bit(strerror(errno)));
@@ -36,6 +38,11 @@ bool TXServer::Start(int Width, int Height, const QString& LogFile, QString& Err
         return false;
     }
     if (pid == 0) {
+        // Should the test process die without its clean-up, the server goes with it (and the
+        // programs on it lose their display and end).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
         ::close(fds[0]);
         ::fcntl(fds[1], F_SETFD, 0); // the server writes its display number here
         const int out = ::open(log.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
