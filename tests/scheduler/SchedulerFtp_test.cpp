@@ -69,6 +69,14 @@ TEST(SchedulerFtpTest, StoppedFtpTaskResumesWhereTheServerCopyEnds) {
     EXPECT_EQ(task.StatusText, "Aborted by user");
     EXPECT_NE(task.ResumeInfo.find("upserver=" + service.SiteHost().toStdString()), std::string::npos)
         << task.ResumeInfo;
+    // The server finishes the cut session on its own time; resume only once it has, so that
+    // its last buffered writes cannot land after the resumed upload's SIZE.
+    ASSERT_TRUE(service.WaitForLog([](const QList<QJsonObject>& entries) {
+        for (const QJsonObject& e : entries)
+            if (e["event"].toString() == "transfer_end")
+                return true;
+        return false;
+    }));
     const qint64 kept = QFileInfo(remote).size();
     ASSERT_GT(kept, 0);
     ASSERT_LT(kept, content.size());
