@@ -122,6 +122,14 @@ TEST(MyUtilsTest, FormatFloatAndFormatText) {
     EXPECT_EQ(FormatFloatThousands(999.5, 0), "1,000");
     EXPECT_EQ(FormatFloatThousands(-0.001, 0), "0");
     EXPECT_EQ(FormatFloatThousands(0.5 / 1048576, 2), "0.00");
+    // Rounds once, on the value's own digits: a short printout rounded first would turn
+    // 8.49998 into 8.500 and then into 9.
+    EXPECT_EQ(FormatFloatThousands(-8.499984770922763, 0), "-8");
+    EXPECT_EQ(FormatFloatThousands(0.0449999, 1), "0.0");
+    EXPECT_EQ(FormatFloatThousands(1.005, 2), "1.01");
+    EXPECT_EQ(FormatFloatThousands(1e20, 2), "100,000,000,000,000,000,000.00");
+    EXPECT_EQ(FormatFloatThousands(0, 3), "0.000");
+    EXPECT_EQ(FormatFloatThousands(9.9999999, 3), "10.000");
     EXPECT_EQ(FormatText("%.0n files (%.0n MB)", {3.0, 12345678.0 / 1048576}), "3 files (12 MB)");
     EXPECT_EQ(FormatText("Total size: %.2n MB", {int64_t{5000} * 1048576 / 1048576.0}),
               "Total size: 5,000.00 MB");

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -430,16 +431,30 @@ std::string FormatFloatThousands(double Value, int Decimals) {
     Decimals = std::clamp(Decimals, 0, 18);
     const bool negative = std::signbit(Value) && Value != 0;
     const double a = std::fabs(Value);
-    // Halves away from zero on the decimal text: round on a printout with ample digits first so
-    // that 2.5 gives 3 rather than the binary-rounding even neighbour.
-    char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", Decimals + 3, a);
-    std::string digits = buf;
-    const size_t dot = digits.find('.');
-    std::string intPart = digits.substr(0, dot);
-    std::string frac = dot == std::string::npos ? std::string() : digits.substr(dot + 1);
+    // Halves away from zero on the decimal text. The text is the value's 15 significant digits
+    // (all a double holds reliably), so 2.5 gives 3 and 1.005 gives 1.01 rather than the binary
+    // neighbours, while 8.49998 stays 8: rounding an already rounded short printout would carry a
+    // digit that the value never had.
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.14e", a);
+    const std::string sci = buf; // d.dddddddddddddde[+-]XX
+    const size_t ePos = sci.find('e');
+    const std::string mantissa = sci.substr(0, 1) + sci.substr(2, ePos - 2);
+    const int exponent = std::atoi(sci.c_str() + ePos + 1);
+    std::string intPart, frac;
+    if (exponent >= 0) {
+        const size_t intDigits = static_cast<size_t>(exponent) + 1;
+        intPart = mantissa.substr(0, std::min(intDigits, mantissa.size()));
+        if (intDigits > mantissa.size())
+            intPart.append(intDigits - mantissa.size(), '0');
+        else
+            frac = mantissa.substr(intDigits);
+    } else {
+        intPart = "0";
+        frac = std::string(static_cast<size_t>(-exponent - 1), '0') + mantissa;
+    }
     const bool roundUp = frac.size() > static_cast<size_t>(Decimals) && frac[Decimals] >= '5';
-    frac.resize(Decimals);
+    frac.resize(static_cast<size_t>(Decimals), '0');
     if (roundUp) {
         std::string all = intPart + frac;
         int i = static_cast<int>(all.size()) - 1;
