@@ -4,10 +4,15 @@
 # clear line, when a target crashes, leaks, times out or allocates more than its limit.
 #   QUILLO_FUZZ_SECONDS  run time per target (default 8)
 #   QUILLO_FUZZ_BUILD    build folder (default build-fuzz in the source tree)
+#   QUILLO_FUZZ_SEED     random seed (default 1, so that a clean run explores the same inputs on
+#                        every machine and a red run can be repeated; 0 picks a new seed each run,
+#                        for longer exploratory runs)
+# Inputs that once found a fault live in tests/fuzz/regressions/<name> and are replayed every run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${QUILLO_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${QUILLO_FUZZ_SECONDS:-8}"
+fuzz_seed="${QUILLO_FUZZ_SEED:-1}"
 
 if ! command -v clang++ >/dev/null; then
     echo "FUZZ FAILED: clang++ is not installed (scripts/setup.sh installs it)" >&2
@@ -80,10 +85,12 @@ for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz; do
     name="${target%_fuzz}"
     log="$build/$target.log"
     mkdir -p "$build/corpus/$name"
+    regressions=()
+    [ -d "$root/tests/fuzz/regressions/$name" ] && regressions=("$root/tests/fuzz/regressions/$name")
     echo "fuzz: running $target for ${seconds}s"
     if "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=64 \
-        -max_len=65536 -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 \
-        "$build/corpus/$name" "$build/seeds/$name" >"$log" 2>&1; then
+        -max_len=65536 -seed="$fuzz_seed" -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 \
+        "$build/corpus/$name" "$build/seeds/$name" "${regressions[@]}" >"$log" 2>&1; then
         echo "fuzz: $target OK ($(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?') runs)"
     else
         echo "FUZZ FAILED: $target found a problem; reproducer in $build/artifacts/, log $log" >&2
