@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,9 +29,32 @@ struct TTempFile {
     }
 };
 
+// Temporary files of Name that a killed save left behind; a minute-old one belongs to no live save.
+void RemoveStaleTemporaries(const std::string& Dir, const std::string& Name) {
+    DIR* d = ::opendir(Dir.c_str());
+    if (!d)
+        return;
+    const std::string prefix = Name + ".tmp-";
+    const std::time_t limit = std::time(nullptr) - 60;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string entry = e->d_name;
+        if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string full = Dir + "/" + entry;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < limit)
+            ::unlink(full.c_str());
+    }
+    ::closedir(d);
+}
+
 } // namespace
 
 void WriteFileAtomically(const std::string& Path, const std::string& Data, unsigned Mode) {
+    const size_t slash = Path.rfind('/');
+    const std::string dir =
+        slash == std::string::npos ? std::string(".") : (slash == 0 ? "/" : Path.substr(0, slash));
+    RemoveStaleTemporaries(dir, slash == std::string::npos ? Path : Path.substr(slash + 1));
     TTempFile tmp;
     std::string pattern = Path + ".tmp-XXXXXX";
     // mkostemp creates the file with mode 0600 and O_EXCL: nobody else can open it meanwhile.
@@ -62,9 +87,6 @@ void WriteFileAtomically(const std::string& Path, const std::string& Data, unsig
         Fail(Path, errno);
     tmp.Keep = true;
     // Make the rename itself durable; a failure here no longer endangers either version.
-    const size_t slash = Path.rfind('/');
-    const std::string dir =
-        slash == std::string::npos ? std::string(".") : (slash == 0 ? "/" : Path.substr(0, slash));
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);

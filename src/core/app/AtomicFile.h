@@ -3,6 +3,8 @@
 // into a fresh file in the same folder (created with the final mode from the start, so a secret
 // is never readable by others), is flushed to disk and renamed over the old one. A crash, a full
 // disk or any other failure therefore leaves either the old or the new file, never a torn mix.
+// A temporary file that a killed save left behind ("<name>.tmp-XXXXXX", over a minute old) is
+// removed by the next save of the same file.
 
 #include <stdexcept>
 #include <string>

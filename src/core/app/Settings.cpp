@@ -5,10 +5,8 @@
 #include "core/app/IniText.h"
 #include "core/app/MyUtils.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cstdlib>
 #include <mutex>
@@ -192,18 +190,6 @@ void UpdateAutostartEntry(bool Enabled) {
     } catch (const EFileWriteError&) {
         // The autostart entry is a convenience; its failures are ignored.
     }
-}
-
-// Temporary files of a save that a crash interrupted; a minute-old one belongs to no live save.
-void RemoveStaleTemporaries(const std::string& SettingsFile) {
-    const QFileInfo info(QString::fromUtf8(SettingsFile.c_str()));
-    const QDir dir = info.dir();
-    const QFileInfoList stale = dir.entryInfoList({info.fileName() + QStringLiteral(".tmp-??????")},
-                                                  QDir::Files | QDir::Hidden | QDir::System);
-    const QDateTime limit = QDateTime::currentDateTime().addSecs(-60);
-    for (const QFileInfo& f : stale)
-        if (f.lastModified() < limit)
-            QFile::remove(f.absoluteFilePath());
 }
 
 } // namespace
@@ -416,7 +402,6 @@ void SaveSettings() {
 
     // A folder that cannot be created shows up as the write's own error just below.
     EnsureDataFolder();
-    RemoveStaleTemporaries(path);
     try {
         // 0600: the file holds the account's password.
         WriteFileAtomically(path, ini.Serialize(), 0600);
