@@ -1,5 +1,7 @@
 #include "core/app/DataFolder.h"
 
+#include "core/app/MyUtils.h"
+
 #include <cstdlib>
 #include <mutex>
 #include <sys/stat.h>
@@ -34,21 +36,14 @@ std::string Absolute(const std::string& Dir) {
 }
 
 // Accepts "host[:port]" and also a pasted "http://host[:port]/".
-std::string NormalizeHost(std::string Host) {
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    while (!Host.empty() && blank(Host.back()))
-        Host.pop_back();
-    size_t b = 0;
-    while (b < Host.size() && blank(Host[b]))
-        ++b;
-    Host.erase(0, b);
+std::string NormalizeHost(const std::string& Host) {
+    std::string host = Trim(Host);
     const std::string scheme = "http://";
-    if (Host.size() >= scheme.size() &&
-        QString::fromStdString(Host.substr(0, scheme.size())).toLower() == "http://")
-        Host.erase(0, scheme.size());
-    while (!Host.empty() && Host.back() == '/')
-        Host.pop_back();
-    return Host;
+    if (SameTextAscii(host.substr(0, scheme.size()), scheme))
+        host.erase(0, scheme.size());
+    while (!host.empty() && host.back() == '/')
+        host.pop_back();
+    return host;
 }
 
 bool IsDirectory(const std::string& Path) {
