@@ -16,7 +16,7 @@ void TIniText::Parse(const std::string& Text) {
         i = e;
         if (i < n && Text[i] == '\r')
             ++i;
-        if (i < n && Text[i] == '\n' && (i == e || Text[i - 1] == '\r'))
+        if (i < n && Text[i] == '\n')
             ++i;
         if (line.empty() || line[0] == ';')
             continue;
