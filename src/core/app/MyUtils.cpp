@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <vector>
 
 namespace quillo {
 
@@ -483,7 +482,6 @@ std::string FormatFloatThousands(double Value, int Decimals) {
 }
 
 std::string FormatText(const std::string& Fmt, std::initializer_list<TFormatArg> Args) {
-    const std::vector<TFormatArg> args(Args);
     std::string r;
     size_t next = 0;
     const size_t n = Fmt.size();
@@ -534,7 +532,7 @@ std::string FormatText(const std::string& Fmt, std::initializer_list<TFormatArg>
         }
         const char type = static_cast<char>(std::tolower(static_cast<unsigned char>(Fmt[i])));
         ++i;
-        const TFormatArg* arg = next < args.size() ? &args[next] : nullptr;
+        const TFormatArg* arg = next < Args.size() ? Args.begin() + next : nullptr;
         std::string piece;
         auto asInt = [&](int64_t& v) {
             if (!arg)
