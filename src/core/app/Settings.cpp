@@ -237,7 +237,7 @@ void SetDropWindowStateProvider(TDropWindowStateProvider Provider) {
 namespace {
 
 // How a key's value is stored in the file.
-enum class TKind { Flag, Int, Byte, Text, TrimmedText, Secret, Rect, BossKey, Time };
+enum class TKind { Flag, Int, Byte, Text, Secret, Rect, BossKey, Time };
 
 // One key of the settings file. Read: whether LoadSettings reads it; Written: whether
 // SaveSettings writes it (Version is only read). The table order is the file's key order.
@@ -273,7 +273,7 @@ const TKeyDef kKeys[] = {
     {"General", "UseSkin", TKind::Flag, QUILLO_FIELD(General.UseSkin)},
     {"General", "LanguageFile", TKind::Text, QUILLO_FIELD(General.LanguageFile)},
     {"InternetConnection", "UseProxy", TKind::Flag, QUILLO_FIELD(InternetConnection.UseProxy)},
-    {"InternetConnection", "UserName", TKind::TrimmedText, QUILLO_FIELD(InternetConnection.UserName)},
+    {"InternetConnection", "UserName", TKind::Text, QUILLO_FIELD(InternetConnection.UserName)},
     {"InternetConnection", "Password", TKind::Secret, QUILLO_FIELD(InternetConnection.Password)},
     {"InternetConnection", "Proxy", TKind::Text, QUILLO_FIELD(InternetConnection.Proxy)},
     {"InternetConnection", "ProxyType", TKind::Byte, QUILLO_FIELD(InternetConnection.ProxyType)},
@@ -312,7 +312,6 @@ void ReadKey(const TIniText& Ini, const TKeyDef& K, TAppSettings& S) {
             static_cast<uint8_t>(Ini.ReadInteger(K.Section, K.Key, *static_cast<uint8_t*>(f)) & 0xFF);
         break;
     case TKind::Text:
-    case TKind::TrimmedText:
         *static_cast<std::string*>(f) = Trim(Ini.ReadString(K.Section, K.Key, ""));
         break;
     case TKind::Secret:
@@ -340,7 +339,6 @@ std::string KeyText(const TKeyDef& K, TAppSettings& S) {
     case TKind::Byte:
         return Int(*static_cast<uint8_t*>(f));
     case TKind::Text:
-    case TKind::TrimmedText:
         return PlainText(*static_cast<std::string*>(f));
     case TKind::Secret:
         return ScramblePassword(*static_cast<std::string*>(f));
