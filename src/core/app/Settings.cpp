@@ -384,19 +384,17 @@ void SaveSettings() {
     TIniText ini;
     ini.Parse(ReadWholeFile(path)); // keeps what this program does not write
 
-    // Only while a drop window exists, and then from the window itself rather than the record.
+    // Only while a drop window exists, and then from the window itself; s is this save's own copy,
+    // so the record keeps its values.
     const std::optional<TDropWindowState> drop = CurrentDropWindowState();
-    TAppSettings fromDropWindow = s;
     if (drop) {
-        fromDropWindow.General.ShowDropTarget = drop->Visible;
-        fromDropWindow.General.DropLeft = drop->Left;
-        fromDropWindow.General.DropTop = drop->Top;
+        s.General.ShowDropTarget = drop->Visible;
+        s.General.DropLeft = drop->Left;
+        s.General.DropTop = drop->Top;
     }
-    for (const TKeyDef& k : kKeys) {
-        if (!k.Written || (k.FromDropWindow && !drop))
-            continue;
-        ini.WriteString(k.Section, k.Key, KeyText(k, k.FromDropWindow ? fromDropWindow : s));
-    }
+    for (const TKeyDef& k : kKeys)
+        if (k.Written && (drop || !k.FromDropWindow))
+            ini.WriteString(k.Section, k.Key, KeyText(k, s));
 
     // A folder that cannot be created shows up as the write's own error just below.
     EnsureDataFolder();
