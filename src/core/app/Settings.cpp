@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <unistd.h>
@@ -28,8 +29,6 @@ TDropWindowStateProvider gDropProvider;
 const char kScrambleKey[] = "#@!%(&^*_@!#^&*%@!#(^&@)%*!#@&^(*!@%#&*(^3!@#%&^*!(@#&^!%*@#";
 static_assert(sizeof(kScrambleKey) - 1 == 60, "the scramble key has 60 characters");
 
-const char kHexUpper[] = "0123456789ABCDEF";
-
 std::string ReadWholeFile(const std::string& Path) {
     QFile f(QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size())));
     if (!f.open(QIODevice::ReadOnly))
@@ -46,31 +45,18 @@ std::string XorWithKey(const std::string& Text) {
     return r;
 }
 
-bool HexByte(char Hi, char Lo, uint8_t& Out) {
-    auto v = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    const int h = v(Hi), l = v(Lo);
-    if (h < 0 || l < 0)
-        return false;
-    Out = static_cast<uint8_t>(h * 16 + l);
-    return true;
-}
-
 TWindowRect ParseWindowRect(const std::string& Value) {
     const std::string t = Trim(Value);
     if (t.size() != 32 && t.size() != 33)
         return {};
     uint8_t bytes[16];
-    for (int i = 0; i < 16; ++i)
-        if (!HexByte(t[2 * i], t[2 * i + 1], bytes[i]))
+    for (int i = 0; i < 16; ++i) {
+        // "$" admits exactly hexadecimal digits: no sign, no blank, no second prefix.
+        int32_t v = 0;
+        if (!TryStrToInt("$" + t.substr(2 * i, 2), v))
             return {}; // stray characters: treated like a wrong length
+        bytes[i] = static_cast<uint8_t>(v);
+    }
     auto le = [&](int k) {
         return static_cast<int32_t>(
             static_cast<uint32_t>(bytes[k]) | static_cast<uint32_t>(bytes[k + 1]) << 8 |
@@ -83,11 +69,10 @@ std::string FormatWindowRect(const TWindowRect& R) {
     std::string r;
     for (int32_t v : {R.Left, R.Top, R.Right, R.Bottom}) {
         const uint32_t u = static_cast<uint32_t>(v);
-        for (int b = 0; b < 4; ++b) {
-            const uint8_t byte = static_cast<uint8_t>(u >> (8 * b));
-            r.push_back(kHexUpper[byte >> 4]);
-            r.push_back(kHexUpper[byte & 15]);
-        }
+        char bytes[9]; // little-endian, as the value lies in memory
+        std::snprintf(bytes, sizeof bytes, "%02X%02X%02X%02X", u & 255, (u >> 8) & 255, (u >> 16) & 255,
+                      u >> 24);
+        r += bytes;
     }
     return r;
 }
@@ -99,11 +84,9 @@ TBossKey ParseBossKey(const std::string& Value) {
 }
 
 std::string FormatBossKey(const TBossKey& K) {
-    const uint16_t v = static_cast<uint16_t>(K.Key << 8 | K.Modifiers);
-    std::string r;
-    for (int shift = 12; shift >= 0; shift -= 4)
-        r.push_back(kHexUpper[(v >> shift) & 15]);
-    return r;
+    char text[5];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(K.Key << 8 | K.Modifiers));
+    return text;
 }
 
 double ParseTime(const std::string& Value) {
