@@ -1,13 +1,7 @@
 #include "core/engine/PluginManager.h"
 
-#include "core/engine/BrimvaultHttpUploader.h"
-
-// The FTP method is written next to this module and joins the registry as soon as its header is
-// in the tree.
-#if __has_include("core/engine/BrimvaultFtpUploader.h")
 #include "core/engine/BrimvaultFtpUploader.h"
-#define QUILLO_HAVE_FTP_UPLOADER 1
-#endif
+#include "core/engine/BrimvaultHttpUploader.h"
 
 #include <mutex>
 #include <stdexcept>
@@ -76,9 +70,7 @@ void RegisterBuiltinUploaders() {
     if (UploaderCount() != 0)
         return;
     RegisterUploader(HttpMethodName, UploaderClassOf<TBrimvaultHttpUploader>());
-#ifdef QUILLO_HAVE_FTP_UPLOADER
     RegisterUploader(FtpMethodName, UploaderClassOf<TBrimvaultFtpUploader>());
-#endif
 }
 
 } // namespace quillo

@@ -46,9 +46,8 @@ inline constexpr const char* HttpMethodName = "HTTP Method";
 inline constexpr const char* FtpMethodName = "FTP Method";
 
 // Program start-up: registers "HTTP Method" (TBrimvaultHttpUploader) and then "FTP Method"
-// (TBrimvaultFtpUploader, declared in core/engine/BrimvaultFtpUploader.h as a TUploader with a
-// (void* Data, TInternetThreadEventHandler OnEvent) constructor). Does nothing when the
-// registry is not empty, so a second call cannot duplicate the entries.
+// (TBrimvaultFtpUploader). Does nothing when the registry is not empty, so a second call cannot
+// duplicate the entries.
 void RegisterBuiltinUploaders();
 
 } // namespace quillo
