@@ -32,9 +32,9 @@ std::string UploadUrl(const std::string& Host) {
 
 std::string CommitUrl(const std::string& Host, const std::string& UserName, const std::string& Password,
                       const std::string& UploadName, int64_t FileSize, const std::string& MD5) {
-    return FormatText("http://%s/cgi-bin/upload.cgi?action=commit&user=%s&pass=%s&filename=%s&size=%s&md5=%s",
-                      {Host, UrlEncodeAll(UserName), UrlEncodeAll(Password), UrlEncodeAll(UploadName),
-                       std::to_string(FileSize), MD5});
+    return UploadUrl(Host) + FormatText("?action=commit&user=%s&pass=%s&filename=%s&size=%s&md5=%s",
+                                        {UrlEncodeAll(UserName), UrlEncodeAll(Password),
+                                         UrlEncodeAll(UploadName), std::to_string(FileSize), MD5});
 }
 
 bool IsPlainHost(const std::string& Text) {
