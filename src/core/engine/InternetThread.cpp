@@ -2,6 +2,7 @@
 
 #include "core/app/MyUtils.h"
 #include "core/app/Settings.h"
+#include "core/net/FtpClient.h"
 #include "core/net/IdHTTPEx.h"
 #include "core/net/InternetSpeedLimiter.h"
 #include "core/net/NetErrors.h"
@@ -110,8 +111,7 @@ std::unique_ptr<TIdHTTPEx> CreateHttpClient() {
 // ---- life cycle ---------------------------------------------------------------------------------
 
 TInternetThread::TInternetThread(void* Data, TInternetThreadEventHandler OnEvent)
-    : FData(Data), FOnEvent(std::move(OnEvent)), FEventTarget(std::make_unique<QObject>()),
-      FFtp(nullptr, [](TFtpClient*) {}) {}
+    : FData(Data), FOnEvent(std::move(OnEvent)), FEventTarget(std::make_unique<QObject>()) {}
 
 TInternetThread::~TInternetThread() {
     Stop(true);

@@ -199,7 +199,7 @@ private:
     std::atomic<uint32_t> FHandshake{0};   // release/acquire around each delivery
 
     std::unique_ptr<TIdHTTPEx> FHttp;
-    std::unique_ptr<TFtpClient, void (*)(TFtpClient*)> FFtp;
+    std::unique_ptr<TFtpClient> FFtp;
     std::unique_ptr<TIndySpeedLimiter> FLimiter;
     TIdHTTPEx* FTrackedHttp = nullptr;
     TFtpClient* FTrackedFtp = nullptr;

@@ -8,14 +8,6 @@
 
 namespace quillo {
 
-namespace {
-
-void DeleteFtpClient(TFtpClient* Client) {
-    delete Client;
-}
-
-} // namespace
-
 TFtpProxySettings FtpProxySettings(const TInternetConnectionSettings& Settings) {
     TFtpProxySettings Proxy;
     // ProxyType 1 is the one kind the FTP client handles itself, by a firewall login scheme;
@@ -34,7 +26,7 @@ TFtpProxySettings FtpProxySettings(const TInternetConnectionSettings& Settings) 
 TFtpClient& TInternetThread::FtpClient() {
     if (!FFtp) {
         const TInternetConnectionSettings Settings = SettingsSnapshot().InternetConnection;
-        std::unique_ptr<TFtpClient, void (*)(TFtpClient*)> Client(new TFtpClient, DeleteFtpClient);
+        auto Client = std::make_unique<TFtpClient>();
         Client->Config = TransparentProxyConfig(Settings);
         Client->ProxySettings = FtpProxySettings(Settings);
         std::lock_guard Lock(FClientLock);
