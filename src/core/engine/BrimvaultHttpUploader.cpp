@@ -104,7 +104,7 @@ std::string ChooseUploadServer(TIdHTTPEx& Http, const std::function<bool()>& Abo
             throw EITError(ResString(rmNoUploadServer));
         Lock.lock();
         std::uniform_int_distribution<size_t> Pick(0, Entries.size() - 1);
-        Server = Trim(Entries[Pick(C.Random)]);
+        Server = Entries[Pick(C.Random)];
         C.CachedUploadServer = Server;
         C.CachedServerTick = EngineTickCount();
         C.Fetching = false;
