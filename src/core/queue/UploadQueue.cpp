@@ -203,23 +203,20 @@ int TUploadQueue::CountTasksIn(TJobStates states) const {
 
 // ---- upload threads --------------------------------------------------------------------------
 
-void TUploadQueue::ReleaseThreadOf(std::shared_ptr<TUploadJobData> task) {
+bool TUploadQueue::ReleaseThreadOf(std::shared_ptr<TUploadJobData> task) {
     if (!task->Uploader)
-        return;
+        return false;
     // `task` keeps the record alive, and it is uncounted before the thread goes: the thread's
     // last event (delivered while we wait for it) writes into the record and may run nested
     // code that removes it from the list.
     TUploaderHandle uploader = std::move(task->Uploader);
-    task->Uploader.reset();
     --FRunningCount;
     uploader.reset();
+    return true;
 }
 
 bool TUploadQueue::ReleaseThread(std::size_t index) {
-    const std::shared_ptr<TUploadJobData> task = FTasks.Slot(index);
-    const bool had = static_cast<bool>(task->Uploader);
-    ReleaseThreadOf(task);
-    return had;
+    return ReleaseThreadOf(FTasks.Slot(index));
 }
 
 bool TUploadQueue::ReleaseThreadById(TJobId id) {

@@ -154,7 +154,7 @@ public:
 private:
     void CheckNotNotifying() const;
     template <class F> void Notify(F&& call);
-    void ReleaseThreadOf(std::shared_ptr<TUploadJobData> task);
+    bool ReleaseThreadOf(std::shared_ptr<TUploadJobData> task);
     template <class TRecord, class TItem>
     void AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TItem>&& records);
     template <class TRecord> void RemoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t index);
