@@ -267,15 +267,13 @@ void TScheduler::CollectTasks(const std::vector<TJobId>& Ended) {
     bool changed = false;
     for (TJobId id : Ended) {
         const TUploadJobData* task = FQueue.FindTask(id);
-        if (!task)
+        if (!task || !HasEnded(*task))
             continue;
-        if (task->State == jsFinished) {
+        if (task->State == jsFinished)
             FQueue.MoveToFinishedById(id);
-            changed = true;
-        } else if (task->State != jsUploading && task->Uploader) {
+        else
             FQueue.ReleaseThreadById(id);
-            changed = true;
-        }
+        changed = true;
     }
     if (changed) {
         SaveJobs();
