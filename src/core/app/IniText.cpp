@@ -93,6 +93,10 @@ bool TIniText::ReadBool(const std::string& Section, const std::string& Key, bool
 }
 
 void TIniText::WriteString(const std::string& Section, const std::string& Key, const std::string& Value) {
+    std::string value = Value;
+    for (char& c : value)
+        if (c == '\r' || c == '\n')
+            c = ' ';
     TSection* s = FindSection(Section);
     if (!s) {
         FSections.push_back(TSection{Section, {}});
@@ -101,10 +105,10 @@ void TIniText::WriteString(const std::string& Section, const std::string& Key, c
     for (auto& l : s->Lines)
         if (l.IsEntry && SameTextAscii(l.Name, Key)) {
             l.Name = Key;
-            l.Value = Value;
+            l.Value = std::move(value);
             return;
         }
-    s->Lines.push_back(TLine{true, Key, Value});
+    s->Lines.push_back(TLine{true, Key, std::move(value)});
 }
 
 } // namespace quillo

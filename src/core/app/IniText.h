@@ -28,6 +28,8 @@ public:
 
     // Replaces the first entry of that name in place (under the given spelling of the name), or
     // appends it to the end of the first section of that name, or appends a new section.
+    // Line breaks in Value are written as blanks: a break would end the entry early and turn the
+    // rest into lines of their own, even a section header that takes over other keys.
     void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
 
 private:
