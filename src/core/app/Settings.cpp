@@ -101,16 +101,6 @@ std::string Int(int32_t V) {
     return std::to_string(V);
 }
 
-// A line break inside a value would end the entry early and turn the rest into a line of its
-// own (even a section header), so plain texts are kept on one line.
-std::string PlainText(const std::string& Value) {
-    std::string r = Value;
-    for (char& c : r)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    return r;
-}
-
 std::string Unscrambled(const std::string& Stored) {
     try {
         return UnscramblePassword(Trim(Stored));
@@ -321,8 +311,8 @@ std::string KeyText(const TKeyDef& K, TAppSettings& S) {
         return Int(*static_cast<int32_t*>(f));
     case TKind::Byte:
         return Int(*static_cast<uint8_t*>(f));
-    case TKind::Text:
-        return PlainText(*static_cast<std::string*>(f));
+    case TKind::Text: // TIniText keeps it on one line
+        return *static_cast<std::string*>(f);
     case TKind::Secret:
         return ScramblePassword(*static_cast<std::string*>(f));
     case TKind::Rect:
