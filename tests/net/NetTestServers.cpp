@@ -1,5 +1,7 @@
 #include "NetTestServers.h"
 
+#include "core/app/MyUtils.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -14,17 +16,6 @@
 #include <stdexcept>
 
 namespace quillo::test {
-
-namespace {
-
-bool SameText(const std::string& A, const std::string& B) {
-    return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-               return std::tolower(static_cast<unsigned char>(X)) ==
-                      std::tolower(static_cast<unsigned char>(Y));
-           });
-}
-
-} // namespace
 
 int ListenOnLoopback(const std::string& Ip, int& Port) {
     const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -125,14 +116,14 @@ bool WriteAll(int Fd, const void* Buffer, size_t Size) {
 
 std::string TCapturedRequest::Header(const std::string& Name) const {
     for (const auto& [N, V] : Headers)
-        if (SameText(N, Name))
+        if (SameTextAscii(N, Name))
             return V;
     return {};
 }
 
 bool TCapturedRequest::HasHeader(const std::string& Name) const {
     return std::any_of(Headers.begin(), Headers.end(),
-                       [&](const auto& H) { return SameText(H.first, Name); });
+                       [&](const auto& H) { return SameTextAscii(H.first, Name); });
 }
 
 TLoopbackHttpServer::TLoopbackHttpServer(TResponder Responder)

@@ -1,5 +1,6 @@
 #include "core/net/IdHTTPEx.h"
 
+#include "core/app/MyUtils.h"
 #include "core/net/CurlSupport.h"
 #include "core/net/IdStackWindowsEx.h"
 #include "core/net/NetErrors.h"
@@ -16,22 +17,6 @@
 namespace quillo {
 
 namespace {
-
-bool SameText(const std::string& A, const std::string& B) {
-    return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-               return std::tolower(static_cast<unsigned char>(X)) ==
-                      std::tolower(static_cast<unsigned char>(Y));
-           });
-}
-
-std::string Trim(const std::string& S) {
-    size_t B = 0, E = S.size();
-    while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
-        ++B;
-    while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
-        --E;
-    return S.substr(B, E - B);
-}
 
 // application/x-www-form-urlencoded: letters, digits and "*-._" stay, a space becomes "+", every
 // other byte %XX.
@@ -264,7 +249,7 @@ size_t TIdHTTPEx::TImpl::HeaderCallback(char* Buffer, size_t Size, size_t Count,
         Impl->StatusLine = Trim(Line);
         Impl->Location.clear();
     } else if (const size_t Colon = Line.find(':'); Colon != std::string::npos) {
-        if (SameText(Line.substr(0, Colon), "Location"))
+        if (SameTextAscii(Line.substr(0, Colon), "Location"))
             Impl->Location = Trim(Line.substr(Colon + 1));
     }
     return N;
@@ -302,7 +287,7 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
     } Busy(Self.FBusy);
 
     const TProxyConfig& Config = Self.FConfig;
-    ChunkLimit = Config.SendBufferSize > 0 ? Config.SendBufferSize : DefaultSendBufferSize;
+    ChunkLimit = Config.WriteSize();
     int Redirects = 0;
     for (;;) {
         if (Self.FAborted.load())
@@ -513,7 +498,7 @@ void TIdHTTPEx::ResetDefaults() {
 
 void TIdHTTPEx::AddFormField(const std::string& Name, const std::string& Value) {
     auto It = std::find_if(FFormFields.begin(), FFormFields.end(),
-                           [&](const TFormField& F) { return SameText(F.Name, Name); });
+                           [&](const TFormField& F) { return SameTextAscii(F.Name, Name); });
     if (Value.empty()) {
         if (It != FFormFields.end()) {
             if (It->HasFile)
@@ -537,7 +522,7 @@ void TIdHTTPEx::SetFileField(const std::string& FieldName, const std::string& Re
     const std::string Value = RemoteName.empty() ? FileNamePart(LocalPath) : RemoteName;
     // A file part always exists, even for a path without a file-name part.
     auto It = std::find_if(FFormFields.begin(), FFormFields.end(),
-                           [&](const TFormField& F) { return SameText(F.Name, FieldName); });
+                           [&](const TFormField& F) { return SameTextAscii(F.Name, FieldName); });
     if (It != FFormFields.end()) {
         It->Value = Value;
         It->HasFile = true;
