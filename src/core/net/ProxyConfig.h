@@ -17,6 +17,9 @@ enum TProxyKind : uint8_t {
     pkSocks5 = 5,
 };
 
+// The write size used when SendBufferSize is 0.
+constexpr int32_t DefaultSendBufferSize = 32768;
+
 struct TProxyConfig {
     TProxyKind ProxyKind = pkNone;
     std::string ProxyHost;
@@ -29,9 +32,9 @@ struct TProxyConfig {
     int32_t ConnectTimeout = 0; // ms; 0 = library default
     int32_t ReadTimeout = 0;    // ms without any byte received or sent; 0 = no limit
     int32_t SendBufferSize = 0; // bytes per socket write; 0 = default (32768)
-};
 
-// The write size used when SendBufferSize is 0.
-constexpr int32_t DefaultSendBufferSize = 32768;
+    // The bytes per socket write in effect.
+    int32_t WriteSize() const { return SendBufferSize > 0 ? SendBufferSize : DefaultSendBufferSize; }
+};
 
 } // namespace quillo

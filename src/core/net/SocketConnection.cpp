@@ -22,8 +22,6 @@ namespace quillo {
 
 namespace {
 
-enum TWaitResult { wrReady, wrTimeout, wrAborted };
-
 // The connect loop looks at the abort flag at least this often.
 constexpr int PollSliceMs = 100;
 
@@ -56,19 +54,19 @@ public:
         Target.clear();
     }
 
-    // Waits until the socket is ready for `Events`, the abort event fires or TimeoutMs passes
-    // (0 = no limit).
-    TWaitResult Wait(short Events, int32_t TimeoutMs) {
+    // Waits until the socket is ready for `Events`; raises EAbortedError when the abort event
+    // fires first and ETimeoutError(TimeoutMessage) after TimeoutMs (0 = no limit).
+    void Wait(short Events, int32_t TimeoutMs, const char* TimeoutMessage) {
         pollfd Fds[2] = {{Sock, Events, 0}, {WakeFd, POLLIN, 0}};
         for (;;) {
             const int Rc = ::poll(Fds, 2, TimeoutMs > 0 ? TimeoutMs : -1);
             if (Rc < 0 && errno == EINTR)
                 continue;
             if (Fds[1].revents & POLLIN)
-                return wrAborted;
+                throw EAbortedError();
             if (Rc == 0)
-                return wrTimeout;
-            return wrReady;
+                throw ETimeoutError(TimeoutMessage);
+            return;
         }
     }
 
@@ -167,7 +165,7 @@ void TSocketConnection::Abort() {
 void TSocketConnection::Write(const void* Buffer, int64_t Size) {
     TImpl& I = *FImpl;
     const auto* Data = static_cast<const char*>(Buffer);
-    const int64_t Chunk = FConfig.SendBufferSize > 0 ? FConfig.SendBufferSize : DefaultSendBufferSize;
+    const int64_t Chunk = FConfig.WriteSize();
     int64_t Done = 0;
     while (Done < Size) {
         if (FAborted.load())
@@ -183,14 +181,7 @@ void TSocketConnection::Write(const void* Buffer, int64_t Size) {
                     return static_cast<int64_t>(N);
                 if (Rc != CURLE_AGAIN)
                     throw EConnectionClosed("Connection to " + I.Target + " lost: " + curl_easy_strerror(Rc));
-                switch (I.Wait(POLLOUT, FConfig.ReadTimeout)) {
-                case wrAborted:
-                    throw EAbortedError();
-                case wrTimeout:
-                    throw ETimeoutError("Write timed out.");
-                case wrReady:
-                    break;
-                }
+                I.Wait(POLLOUT, FConfig.ReadTimeout, "Write timed out.");
             }
         };
         const int64_t Sent = I.Stack->Send(Want, RawSend, &FAborted);
@@ -210,7 +201,7 @@ void TSocketConnection::WriteLn(const std::string& Line) {
 
 int64_t TSocketConnection::WriteStream(TFileReader& Reader) {
     const int64_t Total = Reader.Size() - Reader.GetPosition();
-    const int64_t Chunk = FConfig.SendBufferSize > 0 ? FConfig.SendBufferSize : DefaultSendBufferSize;
+    const int64_t Chunk = FConfig.WriteSize();
     std::vector<char> Buffer(static_cast<size_t>(std::max<int64_t>(Chunk, 1)));
     int64_t Done = 0;
     if (auto F = Work.OnWorkBegin)
@@ -262,14 +253,7 @@ int64_t TSocketConnection::Receive(void* Buffer, int64_t Max) {
         }
         if (Rc != CURLE_AGAIN)
             throw EConnectionClosed("Connection to " + I.Target + " lost: " + curl_easy_strerror(Rc));
-        switch (I.Wait(POLLIN, FConfig.ReadTimeout)) {
-        case wrAborted:
-            throw EAbortedError();
-        case wrTimeout:
-            throw ETimeoutError("Read timed out.");
-        case wrReady:
-            break;
-        }
+        I.Wait(POLLIN, FConfig.ReadTimeout, "Read timed out.");
     }
 }
 
