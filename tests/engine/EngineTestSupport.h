@@ -58,6 +58,14 @@ struct TEventRecorder {
             N += R.Event == E ? 1 : 0;
         return N;
     }
+    std::vector<TRecordedEvent> ProgressEvents() const {
+        std::vector<TRecordedEvent> Progress;
+        for (const auto& R : Events) {
+            if (R.Event == ieProgress)
+                Progress.push_back(R);
+        }
+        return Progress;
+    }
     std::vector<std::string> StatusTexts() const {
         std::vector<std::string> Texts;
         for (const auto& R : Events) {

@@ -79,11 +79,7 @@ TEST_F(HttpUploaderTest, UploadEndsWithTheLinksAndTheMD5InInfo) {
     EXPECT_EQ(Texts[1], "Uploading file...");
     EXPECT_EQ(Texts[2], "Upload finished. Calculating MD5..");
     EXPECT_EQ(Recorder.Count(ieFinished), 1);
-    std::vector<TRecordedEvent> Progress;
-    for (const auto& E : Recorder.Events) {
-        if (E.Event == ieProgress)
-            Progress.push_back(E);
-    }
+    const std::vector<TRecordedEvent> Progress = Recorder.ProgressEvents();
     ASSERT_GE(Progress.size(), 2u);
     EXPECT_EQ(Progress.front().BytesDone, 0);
     EXPECT_GT(Progress.front().BytesTotal, 300000);

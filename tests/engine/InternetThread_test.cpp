@@ -228,11 +228,7 @@ TEST_F(InternetThreadTest, DestroyingARunningWorkerDeliversItsFinalEventFirst) {
 TEST_F(InternetThreadTest, ProgressCountsIncludeTheBaseOffsetAndEndAtHundredPercent) {
     auto T = MakeThread([](TScriptedThread& Self) { Self.Progress(1000, {250, 500, 1000}); });
     ASSERT_TRUE(RunToEnd(*T));
-    std::vector<TRecordedEvent> Progress;
-    for (const auto& E : Recorder.Events) {
-        if (E.Event == ieProgress)
-            Progress.push_back(E);
-    }
+    const std::vector<TRecordedEvent> Progress = Recorder.ProgressEvents();
     ASSERT_GE(Progress.size(), 2u); // the first and the last always arrive
     EXPECT_EQ(Progress.front().BytesDone, 0);
     EXPECT_EQ(Progress.front().BytesTotal, 1000);
