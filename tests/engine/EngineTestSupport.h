@@ -97,8 +97,8 @@ public:
     ~TScriptedThread() override { Stop(true); }
     std::function<void(TScriptedThread&)> Work;
     void Status(const std::string& Text) { SetStatusText(Text); }
-    void Progress(int64_t Total, const std::vector<int64_t>& Steps) {
-        BeginTransferTracking(0);
+    void Progress(int64_t Total, const std::vector<int64_t>& Steps, int64_t BaseOffset = 0) {
+        BeginTransferTracking(BaseOffset);
         TransferWorkBegin(Total);
         for (const int64_t S : Steps)
             TransferWork(S);

@@ -237,6 +237,19 @@ TEST_F(InternetThreadTest, ProgressCountsIncludeTheBaseOffsetAndEndAtHundredPerc
     EXPECT_EQ(Progress.back().Percent, 100);
 }
 
+TEST_F(InternetThreadTest, AResumedTransferCountsTheBytesAlreadyOnTheServer) {
+    // 400 bytes were stored by an earlier attempt; this transfer sends the other 600.
+    auto T = MakeThread([](TScriptedThread& Self) { Self.Progress(600, {300, 600}, 400); });
+    ASSERT_TRUE(RunToEnd(*T));
+    const std::vector<TRecordedEvent> Progress = Recorder.ProgressEvents();
+    ASSERT_GE(Progress.size(), 2u);
+    EXPECT_EQ(Progress.front().BytesTotal, 1000);
+    EXPECT_EQ(Progress.back().BytesDone, 1000);
+    EXPECT_EQ(Progress.back().BytesTotal, 1000);
+    EXPECT_EQ(Progress.back().Percent, 100);
+    EXPECT_EQ(T->BaseOffset(), 400);
+}
+
 TEST_F(InternetThreadTest, ProgressEventsAreCoalescedButTheLastFiguresAlwaysArrive) {
     // 100000 tiny steps within a few milliseconds: a round trip each would be 100000 deliveries.
     std::vector<int64_t> Steps;
