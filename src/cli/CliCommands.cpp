@@ -46,8 +46,8 @@ QString Q(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-std::string DisplayName(const std::string& fileName, const std::string& uploadName) {
-    return uploadName.empty() ? JobFileNamePart(fileName) : uploadName;
+std::string DisplayName(const TFinishedUploadJobData& f) {
+    return f.UploadName.empty() ? JobFileNamePart(f.FileName) : f.UploadName;
 }
 
 std::string IsoTime(double dateTime) {
@@ -192,6 +192,15 @@ bool MoveSelectedTasks(TCliContext& Ctx, const TArgs& Args, TJobStates From, TJo
 
 } // namespace
 
+void PrintLinks(const TUploadQueue& Queue, std::size_t First) {
+    for (std::size_t i = First; i < Queue.FinishedCount(); ++i) {
+        const TFinishedUploadJobData& f = Queue.Finished(i);
+        std::cout << DisplayName(f) << "\n  download: " << GetValueOfKey("download-link", f.Result)
+                  << "\n  delete:   " << GetValueOfKey("kill-link", f.Result) << "\n";
+    }
+    std::cout.flush();
+}
+
 int CmdAdd(TCliContext& Ctx, const TArgs& Args) {
     TArgs args = Args;
     std::string method, name;
@@ -292,8 +301,7 @@ int CmdList(TCliContext& Ctx, const TArgs& Args) {
     for (std::size_t i = 0; i < q.TaskCount(); ++i) {
         const TUploadJobData& t = q.Task(i);
         std::printf("%3zu  %-16s %14s  %-11s  %s\n", i + 1, StateText(t).c_str(),
-                    FormatThousands(t.FileSize).c_str(), t.Method.c_str(),
-                    DisplayName(t.FileName, t.UploadName).c_str());
+                    FormatThousands(t.FileSize).c_str(), t.Method.c_str(), EffectiveUploadName(t).c_str());
         if ((t.State == jsError || t.State == jsUploading) && !t.StatusText.empty())
             std::printf("     %s\n", SingleLine(t.StatusText).c_str());
     }
@@ -332,8 +340,7 @@ int CmdFinished(TCliContext& Ctx, const TArgs& Args) {
     for (std::size_t i = 0; i < q.FinishedCount(); ++i) {
         const TFinishedUploadJobData& f = q.Finished(i);
         std::printf("%3zu  %s  %14s  %-11s  %s\n", i + 1, IsoTime(f.EndTime).c_str(),
-                    FormatThousands(f.FileSize).c_str(), f.Method.c_str(),
-                    DisplayName(f.FileName, f.UploadName).c_str());
+                    FormatThousands(f.FileSize).c_str(), f.Method.c_str(), DisplayName(f).c_str());
     }
     return ecOk;
 }
@@ -341,13 +348,7 @@ int CmdFinished(TCliContext& Ctx, const TArgs& Args) {
 int CmdLinks(TCliContext& Ctx, const TArgs& Args) {
     if (!Args.empty())
         return ecUsage;
-    for (std::size_t i = 0; i < Ctx.Queue.FinishedCount(); ++i) {
-        const TFinishedUploadJobData& f = Ctx.Queue.Finished(i);
-        std::cout << DisplayName(f.FileName, f.UploadName)
-                  << "\n  download: " << GetValueOfKey("download-link", f.Result)
-                  << "\n  delete:   " << GetValueOfKey("kill-link", f.Result) << "\n";
-    }
-    std::cout.flush();
+    PrintLinks(Ctx.Queue);
     return ecOk;
 }
 

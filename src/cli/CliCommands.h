@@ -46,4 +46,7 @@ void PrintError(const std::string& Text);
 // The state's display text ("Queued", "Uploading (42%)", ...).
 std::string StateText(const TUploadJobData& Task);
 
+// Prints the name, download link and delete link of the finished uploads from index First on.
+void PrintLinks(const TUploadQueue& Queue, std::size_t First = 0);
+
 } // namespace quillo::cli

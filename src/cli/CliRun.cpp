@@ -30,15 +30,11 @@ void OnSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &c, 1);
 }
 
-std::string TaskName(const TUploadJobData& t) {
-    return t.UploadName.empty() ? JobFileNamePart(t.FileName) : t.UploadName;
-}
-
 // "name 42% 120.5 KB/s ETA 00:00:12"
 std::string ProgressText(const TUploadJobData& t) {
     std::string eta = FormatMsAsClock(static_cast<uint32_t>(t.TimeLeft));
-    return TaskName(t) + " " + std::to_string(t.Percent) + "% " + FormatText("%.1f", {t.Speed / 8.0}) +
-           " KB/s ETA " + eta;
+    return EffectiveUploadName(t) + " " + std::to_string(t.Percent) + "% " +
+           FormatText("%.1f", {t.Speed / 8.0}) + " KB/s ETA " + eta;
 }
 
 class TProgressPrinter {
@@ -50,15 +46,15 @@ public:
         if (!t)
             return;
         if (event == ieStarted) {
-            Permanent("started  " + TaskName(*t) + " (" + t->Method + ", " + FormatThousands(t->FileSize) +
-                      " bytes)");
+            Permanent("started  " + EffectiveUploadName(*t) + " (" + t->Method + ", " +
+                      FormatThousands(t->FileSize) + " bytes)");
         } else if (event == ieFinished) {
             FLastPrinted.erase(id);
             FLastPercent.erase(id);
             if (t->State == jsFinished)
-                Permanent("finished " + TaskName(*t));
+                Permanent("finished " + EffectiveUploadName(*t));
             else
-                Permanent("ERROR    " + TaskName(*t) + ": " + t->StatusText);
+                Permanent("ERROR    " + EffectiveUploadName(*t) + ": " + t->StatusText);
         } else if (event == ieProgress) {
             const uint32_t now = GetTickCount32();
             auto it = FLastPrinted.find(id);
@@ -206,13 +202,7 @@ int CmdRun(TCliContext& Ctx, const TArgs& Args) {
 
     if (queue.FinishedCount() > finishedBefore) {
         std::cout << "\nLinks:\n";
-        for (std::size_t i = finishedBefore; i < queue.FinishedCount(); ++i) {
-            const TFinishedUploadJobData& f = queue.Finished(i);
-            std::cout << (f.UploadName.empty() ? JobFileNamePart(f.FileName) : f.UploadName)
-                      << "\n  download: " << GetValueOfKey("download-link", f.Result)
-                      << "\n  delete:   " << GetValueOfKey("kill-link", f.Result) << "\n";
-        }
-        std::cout.flush();
+        PrintLinks(queue, finishedBefore);
     }
     int failed = 0;
     for (std::size_t i = 0; i < queue.TaskCount(); ++i) {
