@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -43,6 +44,20 @@ Options:
 Exit codes: 0 done, 1 an upload failed, 2 bad usage, 3 the desktop program or another quillo-cli runs,
 130 stopped by a signal.
 )";
+
+// Settings commands work without the queue; the others load it first.
+struct TCommand {
+    const char* Name;
+    int (*Settings)(const TArgs&);
+    int (*Queue)(TCliContext&, const TArgs&);
+};
+
+const TCommand kCommands[] = {
+    {"add", nullptr, &CmdAdd},           {"list", nullptr, &CmdList},   {"finished", nullptr, &CmdFinished},
+    {"links", nullptr, &CmdLinks},       {"start", nullptr, &CmdStart}, {"stop", nullptr, &CmdStop},
+    {"remove", nullptr, &CmdRemove},     {"run", nullptr, &CmdRun},     {"set", &CmdSet, nullptr},
+    {"settings", &CmdSettings, nullptr},
+};
 
 void ReportJobsError(const std::string& caption, const std::string& text) {
     std::cerr << "quillo-cli: " << caption << ": " << text << std::endl;
@@ -77,12 +92,12 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return ecUsage;
     }
-    const std::string command = args.front();
+    const std::string name = args.front();
     args.erase(args.begin());
-    static const std::vector<std::string> kCommands = {"add",  "list",   "finished", "links", "start",
-                                                       "stop", "remove", "run",      "set",   "settings"};
-    if (std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
-        PrintError("unknown command \"" + command + "\"; 'quillo-cli --help' lists them");
+    const auto command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                      [&](const TCommand& c) { return name == c.Name; });
+    if (command == std::end(kCommands)) {
+        PrintError("unknown command \"" + name + "\"; 'quillo-cli --help' lists them");
         return ecUsage;
     }
     if (!home.empty())
@@ -110,10 +125,8 @@ int main(int argc, char** argv) {
 
     LoadSettings();
     SetServiceDomainForMessages(SiteHost());
-    if (command == "set")
-        return CmdSet(args);
-    if (command == "settings")
-        return CmdSettings(args);
+    if (command->Settings)
+        return command->Settings(args);
 
     RegisterBuiltinUploaders();
     TCliContext ctx;
@@ -123,23 +136,7 @@ int main(int argc, char** argv) {
     LoadJobs(ctx.Queue, JobsFileName(), &ReportJobsError);
     ctx.Queue.UpdateQueueSummary();
 
-    int rc = ecUsage;
-    if (command == "add")
-        rc = CmdAdd(ctx, args);
-    else if (command == "list")
-        rc = CmdList(ctx, args);
-    else if (command == "finished")
-        rc = CmdFinished(ctx, args);
-    else if (command == "links")
-        rc = CmdLinks(ctx, args);
-    else if (command == "start")
-        rc = CmdStart(ctx, args);
-    else if (command == "stop")
-        rc = CmdStop(ctx, args);
-    else if (command == "remove")
-        rc = CmdRemove(ctx, args);
-    else if (command == "run")
-        rc = CmdRun(ctx, args);
+    const int rc = command->Queue(ctx, args);
     ctx.Scheduler.reset();
     return rc;
 }
