@@ -46,6 +46,13 @@ std::string NormalizeHost(const std::string& Host) {
     return host;
 }
 
+// Relative XDG_CONFIG_HOME values are invalid and ignored.
+std::string ConfigHomeFrom(const std::string& XdgConfigHome, const std::string& Home) {
+    if (!XdgConfigHome.empty() && XdgConfigHome[0] == '/')
+        return XdgConfigHome;
+    return (Home.empty() ? S(QDir::homePath()) : Home) + "/.config";
+}
+
 bool IsDirectory(const std::string& Path) {
     struct stat st {};
     return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -83,10 +90,11 @@ std::string ChooseDataFolder(const TDataFolderInputs& In) {
     // Portable use: a program unpacked into a folder of its own keeps its files beside it.
     if (!In.ExecutableFolder.empty() && (In.ExecutableFolderHasSettings || In.ExecutableFolderWritable))
         return In.ExecutableFolder;
-    std::string config = In.XdgConfigHome;
-    if (config.empty() || config[0] != '/') // relative values are invalid and ignored
-        config = (In.Home.empty() ? S(QDir::homePath()) : In.Home) + "/.config";
-    return Absolute(config + "/quillo");
+    return Absolute(ConfigHomeFrom(In.XdgConfigHome, In.Home) + "/quillo");
+}
+
+std::string ConfigHomeFolder() {
+    return ConfigHomeFrom(Env("XDG_CONFIG_HOME"), Env("HOME"));
 }
 
 std::string DataFolder() {

@@ -41,6 +41,10 @@ struct TDataFolderInputs {
 };
 std::string ChooseDataFolder(const TDataFolderInputs& In);
 
+// $XDG_CONFIG_HOME when it is absolute, else $HOME/.config (the user's home folder as Qt finds it
+// when HOME is unset): home of the data folder's last choice and of the autostart entries.
+std::string ConfigHomeFolder();
+
 // Creates the data folder when missing; false when that fails.
 bool EnsureDataFolder();
 

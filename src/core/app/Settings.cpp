@@ -9,7 +9,6 @@
 #include <QFile>
 
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <unistd.h>
 
@@ -109,14 +108,6 @@ std::string Unscrambled(const std::string& Stored) {
     }
 }
 
-std::string ConfigHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return xdg;
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config";
-}
-
 // Exec argument quoting of desktop entries: inside double quotes, `"`, `` ` ``, `$` and `\` take a
 // backslash; then the string level doubles every backslash; "%" is written "%%".
 std::string DesktopExecQuoted(const std::string& Path) {
@@ -184,7 +175,7 @@ std::string AutostartExecLine(const std::string& ExecutablePath) {
 }
 
 std::string AutostartEntryFileName() {
-    return ConfigHome() + "/autostart/ZOR_Quillo.desktop";
+    return ConfigHomeFolder() + "/autostart/ZOR_Quillo.desktop";
 }
 
 TAppSettings SettingsSnapshot() {
