@@ -48,6 +48,14 @@ int TLoggingDante::ConnectionsTo(int Port) const {
         std::distance(std::sregex_iterator(Log.begin(), Log.end(), Line), std::sregex_iterator()));
 }
 
+int TLoggingDante::RelayedConnections() const {
+    const std::string Log = Output();
+    int Count = 0;
+    for (size_t At = Log.find("tcp/connect"); At != std::string::npos; At = Log.find("tcp/connect", At + 1))
+        ++Count;
+    return Count;
+}
+
 bool TFtpProxy::Start(int DefaultServerPort) {
     FPort = FreeLoopbackPort();
     const std::string Config = "ServerType standalone\n"

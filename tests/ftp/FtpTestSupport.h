@@ -28,6 +28,8 @@ public:
     bool Start();
     // How many relayed TCP connections to 127.0.0.1:Port the log shows.
     int ConnectionsTo(int Port) const;
+    // How many relayed TCP connections the log shows, whatever their target.
+    int RelayedConnections() const;
 };
 
 // proxy-suite's ftp-proxy in standalone mode on a loopback port, accepting "USER user@host:port".
