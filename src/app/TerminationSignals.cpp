@@ -25,10 +25,11 @@ void OnSignal(int) {
 
 } // namespace
 
-bool InstallTerminationHandler(std::function<void()> Handler) {
+bool InstallTerminationHandler(std::function<void()> Handler, QObject* Owner) {
     if (gSignalPipe[0] >= 0 || ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read,
+                                         Owner ? Owner : QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [Handler = std::move(Handler)] {
         char buffer[16];
         while (::read(gSignalPipe[0], buffer, sizeof buffer) > 0) {

@@ -5,11 +5,13 @@
 
 #include <functional>
 
+class QObject;
+
 namespace quillo {
 
 // Needs the application object. Handler runs on the thread of the event loop, once per signal
-// delivery that the loop sees. False when the signals could not be routed (they then keep their
-// default action).
-bool InstallTerminationHandler(std::function<void()> Handler);
+// delivery that the loop sees, for as long as Owner (the application when null) lives. Once per
+// process; false when the signals could not be routed (they then keep their default action).
+bool InstallTerminationHandler(std::function<void()> Handler, QObject* Owner = nullptr);
 
 } // namespace quillo

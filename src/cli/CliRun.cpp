@@ -1,7 +1,9 @@
 // "run": the real scheduler until nothing is Queued or Uploading any more, with a live progress
-// line per task. SIGINT and SIGTERM stop the running uploads the way closing the desktop program
-// does: they become Delayed with their resume data, and the jobs file is written.
+// line per task. SIGINT, SIGTERM and SIGHUP stop the running uploads the way closing the desktop
+// program does: they become Delayed with their resume data, and the jobs file is written.
 #include "cli/CliCommands.h"
+
+#include "app/TerminationSignals.h"
 
 #include "core/app/MyUtils.h"
 #include "core/app/Settings.h"
@@ -9,12 +11,10 @@
 #include "core/net/IdStackWindowsEx.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <iostream>
 #include <map>
 #include <unistd.h>
@@ -22,13 +22,6 @@
 namespace quillo::cli {
 
 namespace {
-
-int gSignalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &c, 1);
-}
 
 // "name 42% 120.5 KB/s ETA 00:00:12"
 std::string ProgressText(const TUploadJobData& t) {
@@ -163,38 +156,32 @@ int CmdRun(TCliContext& Ctx, const TArgs& Args) {
         return ecOk;
     }
 
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    // The handler's notifier lives no longer than this run and the locals it uses.
+    QObject runScope;
+    const bool handled = InstallTerminationHandler(
+        [&] {
+            if (stopping)
+                return;
+            stopping = true;
+            printer.Permanent("Stopping: running uploads become Delayed and can resume later...");
+            queue.FExitRequested = true;
+            sched.SetTimerEnabled(false);
+            sched.StopRunningTasks();
+            sched.SaveJobs();
+            exitCode = ecInterrupted;
+            QCoreApplication::exit(ecInterrupted);
+        },
+        &runScope);
+    if (!handled) {
         PrintError("cannot set up signal handling");
         return ecUsage;
     }
-    QSocketNotifier notifier(gSignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char buf[16];
-        while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
-        }
-        if (stopping)
-            return;
-        stopping = true;
-        printer.Permanent("Stopping: running uploads become Delayed and can resume later...");
-        queue.FExitRequested = true;
-        sched.SetTimerEnabled(false);
-        sched.StopRunningTasks();
-        sched.SaveJobs();
-        exitCode = ecInterrupted;
-        QCoreApplication::exit(ecInterrupted);
-    });
-    struct sigaction sa {};
-    sa.sa_handler = &OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
 
     QTimer::singleShot(0, [&] { sched.TimerTimer(); });
     QCoreApplication::exec();
 
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::signal(sig, SIG_DFL);
     sched.SetTimerEnabled(false);
     printer.ClearLive();
     if (exitCode != ecInterrupted)
