@@ -336,6 +336,19 @@ TEST_F(SettingsTest, FileModeIs0600EvenOverAWiderOldFile) {
     EXPECT_EQ(QDir(FHome).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("quillo.ini")});
 }
 
+TEST_F(SettingsTest, ASettingsFileThatIsNoRegularFileIsNotRead) {
+    // A pipe without a writer would block the program's start for good.
+    ASSERT_EQ(::mkfifo(Ini().toLocal8Bit().constData(), 0600), 0);
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.RetryCount = 5; });
+    LoadSettings();
+    EXPECT_EQ(SettingsSnapshot(), TAppSettings{});
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.RetryCount = 5; });
+    SaveSettings();
+    EXPECT_TRUE(QFileInfo(Ini()).isFile());
+    LoadSettings();
+    EXPECT_EQ(AppSettings.UploadManager.RetryCount, 5);
+}
+
 TEST_F(SettingsTest, FirstSaveCreatesTheDataFolder) {
     const QString home = test::MakeScratchDir(QStringLiteral("nested")) + QStringLiteral("/a/b");
     ::setenv("QUILLO_HOME", home.toLocal8Bit().constData(), 1);

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <mutex>
@@ -28,9 +29,12 @@ TDropWindowStateProvider gDropProvider;
 const char kScrambleKey[] = "#@!%(&^*_@!#^&*%@!#(^&@)%*!#@&^(*!@%#&*(^3!@#%&^*!(@#&^!%*@#";
 static_assert(sizeof(kScrambleKey) - 1 == 60, "the scramble key has 60 characters");
 
+// Only a regular file is read: a pipe would block the start until someone writes to it, and a
+// device such as /dev/zero never ends.
 std::string ReadWholeFile(const std::string& Path) {
-    QFile f(QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size())));
-    if (!f.open(QIODevice::ReadOnly))
+    const QString name = QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size()));
+    QFile f(name);
+    if (!QFileInfo(name).isFile() || !f.open(QIODevice::ReadOnly))
         return std::string();
     const QByteArray data = f.readAll();
     return std::string(data.constData(), static_cast<size_t>(data.size()));
