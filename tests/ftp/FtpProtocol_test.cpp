@@ -248,6 +248,10 @@ TEST(FtpLogin, TargetAddressNamesPortAndBracketsIpv6) {
     EXPECT_EQ(FtpTargetAddress(T), "files.example:2121");
     T.Host = "::1";
     EXPECT_EQ(FtpTargetAddress(T), "[::1]:2121");
+    // The connection accepts a bracketed address too; the firewall must get it bracketed once.
+    T.Host = "[::1]";
+    EXPECT_EQ(FtpTargetAddress(T), "[::1]:2121");
+    EXPECT_EQ(MakeFtpLoginPlan(fpsUserSite, T).Steps.back().User, "@[::1]:2121");
 }
 
 // Hostile server text: random lines never crash the reply assembler or the parsers, and what

@@ -199,9 +199,10 @@ std::string FtpProxySchemeName(uint8_t Scheme) {
 std::string FtpTargetAddress(const TFtpLoginTarget& Target) {
     if (Target.Port == 21)
         return Target.Host;
-    // An IPv6 address needs brackets, or its last group would read as the port.
-    const bool Ipv6 = Target.Host.find(':') != std::string::npos;
-    return (Ipv6 ? "[" + Target.Host + "]" : Target.Host) + ":" + std::to_string(Target.Port);
+    // An IPv6 address needs brackets, or its last group would read as the port; a host given
+    // with its brackets already keeps them as they are.
+    const bool Bare6 = Target.Host.find(':') != std::string::npos && Target.Host.front() != '[';
+    return (Bare6 ? "[" + Target.Host + "]" : Target.Host) + ":" + std::to_string(Target.Port);
 }
 
 namespace {
