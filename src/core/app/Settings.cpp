@@ -207,14 +207,13 @@ namespace {
 // How a key's value is stored in the file.
 enum class TKind { Flag, Int, Byte, Text, Secret, Rect, BossKey, Time };
 
-// One key of the settings file. Read: whether LoadSettings reads it; Written: whether
-// SaveSettings writes it (Version is only read). The table order is the file's key order.
+// One key of the settings file; LoadSettings reads every one. Written: whether SaveSettings
+// writes it (Version is only read). The table order is the file's key order.
 struct TKeyDef {
     const char* Section;
     const char* Key;
     TKind Kind;
     void* (*Field)(TAppSettings&);
-    bool Read = true;
     bool Written = true;
     bool FromDropWindow = false;
 };
@@ -222,7 +221,7 @@ struct TKeyDef {
 #define QUILLO_FIELD(expr) [](TAppSettings& s) -> void* { return &s.expr; }
 
 const TKeyDef kKeys[] = {
-    {"General", "Version", TKind::Int, QUILLO_FIELD(General.Version), true, false},
+    {"General", "Version", TKind::Int, QUILLO_FIELD(General.Version), false},
     {"General", "FirstRun", TKind::Flag, QUILLO_FIELD(General.FirstRun)},
     {"General", "WindowRect", TKind::Rect, QUILLO_FIELD(General.WindowRect)},
     {"General", "StartWithWindows", TKind::Flag, QUILLO_FIELD(General.StartWithWindows)},
@@ -235,9 +234,9 @@ const TKeyDef kKeys[] = {
     {"General", "LastMessageID", TKind::Int, QUILLO_FIELD(General.LastMessageID)},
     {"General", "LastUploadHost", TKind::Text, QUILLO_FIELD(General.LastUploadHost)},
     {"General", "LastSettingsTab", TKind::Int, QUILLO_FIELD(General.LastSettingsTab)},
-    {"General", "ShowDropTarget", TKind::Flag, QUILLO_FIELD(General.ShowDropTarget), true, true, true},
-    {"General", "DropLeft", TKind::Int, QUILLO_FIELD(General.DropLeft), true, true, true},
-    {"General", "DropTop", TKind::Int, QUILLO_FIELD(General.DropTop), true, true, true},
+    {"General", "ShowDropTarget", TKind::Flag, QUILLO_FIELD(General.ShowDropTarget), true, true},
+    {"General", "DropLeft", TKind::Int, QUILLO_FIELD(General.DropLeft), true, true},
+    {"General", "DropTop", TKind::Int, QUILLO_FIELD(General.DropTop), true, true},
     {"General", "UseSkin", TKind::Flag, QUILLO_FIELD(General.UseSkin)},
     {"General", "LanguageFile", TKind::Text, QUILLO_FIELD(General.LanguageFile)},
     {"InternetConnection", "UseProxy", TKind::Flag, QUILLO_FIELD(InternetConnection.UseProxy)},
@@ -336,8 +335,7 @@ void LoadSettings() {
     ini.Parse(ReadWholeFile(SettingsFileName()));
     TAppSettings s; // starts with the defaults
     for (const TKeyDef& k : kKeys)
-        if (k.Read)
-            ReadKey(ini, k, s);
+        ReadKey(ini, k, s);
     SetConfiguredSiteHost(ini.ReadString("Service", "SiteHost", ""));
     // Never stored: it keeps the settings dialog's choice (0 at program start) across a reload.
     UpdateSettings([&s](TAppSettings& Current) {
