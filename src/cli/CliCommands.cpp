@@ -24,6 +24,13 @@ void PrintError(const std::string& Text) {
     std::cerr << "quillo-cli: " << Text << std::endl;
 }
 
+bool NoArguments(const std::string& Command, const TArgs& Args) {
+    if (Args.empty())
+        return true;
+    PrintError(Command + " takes no arguments");
+    return false;
+}
+
 std::string StateText(const TUploadJobData& Task) {
     switch (Task.State) {
     case jsQueued:
@@ -98,10 +105,14 @@ bool RejectUnknownOptions(const TArgs& args) {
 }
 
 // The listing commands take nothing but an optional --json; false (a usage error) on anything else.
-bool TakeJsonOnly(const TArgs& Args, bool& json) {
+bool TakeJsonOnly(const std::string& command, const TArgs& Args, bool& json) {
     TArgs args = Args;
     json = TakeFlag(args, "--json");
-    return RejectUnknownOptions(args) && args.empty();
+    if (!RejectUnknownOptions(args))
+        return false;
+    if (!args.empty())
+        PrintError(command + " takes no arguments but --json");
+    return args.empty();
 }
 
 void PrintJson(const QJsonDocument& doc) {
@@ -274,7 +285,7 @@ int CmdAdd(TCliContext& Ctx, const TArgs& Args) {
 
 int CmdList(TCliContext& Ctx, const TArgs& Args) {
     bool json = false;
-    if (!TakeJsonOnly(Args, json))
+    if (!TakeJsonOnly("list", Args, json))
         return ecUsage;
     const TUploadQueue& q = Ctx.Queue;
     if (json) {
@@ -311,7 +322,7 @@ int CmdList(TCliContext& Ctx, const TArgs& Args) {
 
 int CmdFinished(TCliContext& Ctx, const TArgs& Args) {
     bool json = false;
-    if (!TakeJsonOnly(Args, json))
+    if (!TakeJsonOnly("finished", Args, json))
         return ecUsage;
     const TUploadQueue& q = Ctx.Queue;
     if (json) {
@@ -346,7 +357,7 @@ int CmdFinished(TCliContext& Ctx, const TArgs& Args) {
 }
 
 int CmdLinks(TCliContext& Ctx, const TArgs& Args) {
-    if (!Args.empty())
+    if (!NoArguments("links", Args))
         return ecUsage;
     PrintLinks(Ctx.Queue);
     return ecOk;
@@ -373,10 +384,12 @@ int CmdRemove(TCliContext& Ctx, const TArgs& Args) {
     bool all = false;
     if (!SelectTasks(Ctx.Queue, Args, ids, all))
         return ecUsage;
+    // A task named twice ("1 1-2") is removed, and counted, once.
+    std::size_t removed = 0;
     for (TJobId id : ids)
-        Ctx.Queue.DeleteTaskById(id);
+        removed += Ctx.Queue.DeleteTaskById(id) ? 1 : 0;
     Ctx.Scheduler->SaveJobs();
-    std::cout << "Removed " << ids.size() << " tasks. " << Ctx.Queue.UpdateQueueSummary() << " in the queue."
+    std::cout << "Removed " << removed << " tasks. " << Ctx.Queue.UpdateQueueSummary() << " in the queue."
               << std::endl;
     return ecOk;
 }

@@ -43,6 +43,9 @@ int CmdSettings(const TArgs& Args);
 // Prints an error line "quillo-cli: <text>" to stderr.
 void PrintError(const std::string& Text);
 
+// True when Args is empty; otherwise false, with an error naming Command.
+bool NoArguments(const std::string& Command, const TArgs& Args);
+
 // The state's display text ("Queued", "Uploading (42%)", ...).
 std::string StateText(const TUploadJobData& Task);
 

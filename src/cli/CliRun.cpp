@@ -106,10 +106,8 @@ private:
 } // namespace
 
 int CmdRun(TCliContext& Ctx, const TArgs& Args) {
-    if (!Args.empty()) {
-        PrintError("run takes no arguments");
+    if (!NoArguments("run", Args))
         return ecUsage;
-    }
     TUploadQueue& queue = Ctx.Queue;
     TScheduler& sched = *Ctx.Scheduler;
     const TAppSettings& s = AppSettings;

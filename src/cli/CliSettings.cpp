@@ -122,7 +122,7 @@ int CmdSet(const TArgs& Args) {
 }
 
 int CmdSettings(const TArgs& Args) {
-    if (!Args.empty())
+    if (!NoArguments("settings", Args))
         return ecUsage;
     const TAppSettings s = SettingsSnapshot();
     const auto line = [](const char* name, const std::string& value) {

@@ -286,6 +286,16 @@ TEST_F(CliTest, AddExpandsFoldersAndDropsRepeats) {
     EXPECT_EQ(Json({"list", "--json"}).size(), 4);
 }
 
+TEST_F(CliTest, RemoveCountsATaskNamedTwiceOnce) {
+    const QString a = MakeFile(QStringLiteral("a.bin"), 10);
+    const QString b = MakeFile(QStringLiteral("b.bin"), 10);
+    ASSERT_EQ(Run({"add", "--delayed", a, b}).ExitCode, 0);
+    const TResult r = Run({"remove", "1", "1-2"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Out.startsWith(QStringLiteral("Removed 2 tasks."))) << r.Out.toStdString();
+    EXPECT_EQ(Json({"list", "--json"}).size(), 0);
+}
+
 TEST_F(CliTest, BadInputIsRefusedWithoutTouchingTheQueue) {
     const QString a = MakeFile(QStringLiteral("a.bin"), 10);
     struct TCase {
@@ -300,6 +310,9 @@ TEST_F(CliTest, BadInputIsRefusedWithoutTouchingTheQueue) {
         {{"set", "General.Nonsense=1"}, "unknown or read-only setting"},
         {{"set", "Scheduler.StartTime=25:99"}, "time of day"},
         {{"frobnicate"}, "unknown command"},
+        {{"list", "3"}, "takes no arguments"},
+        {{"links", "x"}, "takes no arguments"},
+        {{"settings", "x"}, "takes no arguments"},
     };
     for (const TCase& c : cases) {
         const TResult r = Run(c.Args);
