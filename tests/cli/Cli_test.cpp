@@ -296,6 +296,17 @@ TEST_F(CliTest, RemoveCountsATaskNamedTwiceOnce) {
     EXPECT_EQ(Json({"list", "--json"}).size(), 0);
 }
 
+// A limit beyond what 32 bits of bytes per second hold means "as fast as it goes", never a
+// limit that has wrapped around to a few bytes.
+TEST_F(CliTest, HugeSpeedLimitDoesNotThrottle) {
+    ASSERT_EQ(Run({"set", "UploadManager.SpeedLimit=4194305"}).ExitCode, 0);
+    const QString a = MakeFile(QStringLiteral("limited.bin"), 200000);
+    ASSERT_EQ(Run({"add", "--method", "HTTP Method", a}).ExitCode, 0);
+    const TResult run = Run({"run"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Out.toStdString() << run.Err.toStdString();
+    EXPECT_EQ(StoredHttpUpload(QStringLiteral("limited.bin")), ReadAll(a));
+}
+
 TEST_F(CliTest, BadInputIsRefusedWithoutTouchingTheQueue) {
     const QString a = MakeFile(QStringLiteral("a.bin"), 10);
     struct TCase {
