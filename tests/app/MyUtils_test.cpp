@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <limits>
+#include <sys/stat.h>
 
 namespace quillo {
 namespace {
@@ -158,6 +159,11 @@ TEST(MyUtilsTest, GetFileSize64) {
     EXPECT_EQ(GetFileSize64(f.fileName().toStdString()), 12345);
     EXPECT_THROW(GetFileSize64((dir + QStringLiteral("/missing")).toStdString()), EFOpenError);
     EXPECT_THROW(GetFileSize64(dir.toStdString()), EFOpenError);
+    // A named pipe without a writer must fail at once instead of blocking in open().
+    const std::string pipe = (dir + QStringLiteral("/pipe")).toStdString();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_THROW(GetFileSize64(pipe), EFOpenError);
+    EXPECT_THROW(GetFileSize64("/dev/null"), EFOpenError);
 }
 
 TEST(MyUtilsTest, LengthPrefixedStrings) {

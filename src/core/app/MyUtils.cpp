@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QRandomGenerator>
 #include <QTimeZone>
@@ -260,7 +261,13 @@ std::string FormatThousands(int64_t Value) {
 }
 
 int64_t GetFileSize64(const std::string& FileName) {
-    QFile f(QString::fromUtf8(FileName.data(), static_cast<qsizetype>(FileName.size())));
+    const QString name = QString::fromUtf8(FileName.data(), static_cast<qsizetype>(FileName.size()));
+    // Opening a pipe would wait for a writer (the caller may be the user-interface thread), and a
+    // device has no size worth uploading.
+    const QFileInfo info(name);
+    if (info.exists() && !info.isFile() && !info.isDir())
+        throw EFOpenError("Cannot open file \"" + FileName + "\". It is not a regular file.");
+    QFile f(name);
     if (!f.open(QIODevice::ReadOnly))
         throw EFOpenError("Cannot open file \"" + FileName + "\". " + f.errorString().toStdString());
     return f.size();

@@ -102,7 +102,7 @@ std::string SingleLine(const std::string& Text);
 std::string FormatThousands(int64_t Value);
 
 // Size of a file in bytes, opened read-only. Raises EFOpenError when it cannot be opened
-// (also for a folder).
+// (also for a folder, and for a pipe or device without opening it).
 int64_t GetFileSize64(const std::string& FileName);
 
 // Length-prefixed strings on a QIODevice (the jobs file uses a QFile or a QBuffer): a signed
