@@ -23,8 +23,6 @@ using namespace quillo;
 
 namespace {
 
-constexpr const char* kApplicationTitle = "Quillo Uploader";
-
 struct TCommandLine {
     std::string Home;         // "--home DIR"
     bool StartHidden = false; // first argument "-m" in any case
@@ -91,7 +89,6 @@ int main(int argc, char** argv) {
 
     auto* mainWindow = new TMainWindow(TMainWindowStart{commandLine.StartHidden});
     mainWindow->setAttribute(Qt::WA_DeleteOnClose);
-    mainWindow->setWindowTitle(QString::fromLatin1(kApplicationTitle));
     mainWindow->SetInstanceLockRelease([&instance] { instance.Release(); });
     QObject::connect(mainWindow, &QObject::destroyed, &app, &QCoreApplication::quit);
     const QPointer<TMainWindow> window(mainWindow);
