@@ -142,10 +142,8 @@ void TScheduler::ReleaseTimer() {
 
 bool TScheduler::SaveJobs() {
     const std::string file = FOptions.JobsFile.empty() ? JobsFileName() : FOptions.JobsFile;
-    TJobsErrorReporter report = FHooks.JobsError;
-    if (!report)
-        report = [](const std::string&, const std::string&) {};
-    return quillo::SaveJobs(FQueue, file, report);
+    // An empty reporter drops the error, as the hook's contract says.
+    return quillo::SaveJobs(FQueue, file, FHooks.JobsError);
 }
 
 void TScheduler::Refreshed(TJobId Id, bool Refresh) {
