@@ -63,8 +63,8 @@ public:
     // Everything until the peer closes.
     std::string ReadAll();
 
-    // Local and peer address of the connection as seen by this host (with a proxy: the address
-    // of the proxy).
+    // Local address and port of the connection (with a proxy: of the connection to the proxy);
+    // empty / 0 when not connected.
     std::string LocalAddress() const;
     int LocalPort() const;
 
