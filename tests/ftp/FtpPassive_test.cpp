@@ -3,10 +3,8 @@
 #include "core/net/FtpClient.h"
 
 #include "FtpTestSupport.h"
+#include "NetTestServers.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,20 +17,10 @@ namespace {
 // A loopback listener that is never accepted from: the kernel completes connections and buffers
 // a little data, enough for a small store.
 struct TSilentListener {
-    TSilentListener() {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in A{};
-        A.sin_family = AF_INET;
-        A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A);
-        ::listen(Fd, 8);
-        socklen_t Len = sizeof A;
-        ::getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &Len);
-        Port = ntohs(A.sin_port);
-    }
+    TSilentListener() : Fd(ListenOnLoopback("127.0.0.1", Port)) {}
     ~TSilentListener() { ::close(Fd); }
-    int Fd = -1;
     int Port = 0;
+    int Fd = -1;
 };
 
 void StoreSmallFile(TFtpClient& Ftp, const std::string& Name) {

@@ -1,11 +1,10 @@
 #include "FtpTestSupport.h"
+#include "NetTestServers.h"
 
 #include "support/TestEnvironment.h"
 
 #include <QFile>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -76,15 +75,7 @@ bool TFtpProxy::Start(int DefaultServerPort) {
 
 TScriptedFtpServer::TScriptedFtpServer(std::string Greeting, std::map<std::string, std::string> Replies)
     : FGreeting(std::move(Greeting)), FReplies(std::move(Replies)) {
-    FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListener, reinterpret_cast<sockaddr*>(&A), sizeof A);
-    ::listen(FListener, 4);
-    socklen_t Len = sizeof A;
-    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&A), &Len);
-    FPort = ntohs(A.sin_port);
+    FListener = ListenOnLoopback("127.0.0.1", FPort);
     FThread = std::thread([this] { Serve(); });
 }
 
