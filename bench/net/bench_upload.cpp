@@ -4,10 +4,11 @@
 // bodies and answers 200, and prints:
 //   - the multipart upload throughput of TIdHTTPEx as a ratio to `curl -F` against the same sink
 //     in the same run (best of five each);
-//   - the peak resident memory of this process (getrusage), which holds the client and the sink;
+//   - the peak resident memory of this process, which holds the client and the sink;
 //   - the rate achieved with a global limit of 1 MB/s over 10 seconds.
 // Usage: bench_upload [size-in-MB]   (never part of the pass/fail tests)
 
+#include "common/BenchSupport.h"
 #include "core/net/IdHTTPEx.h"
 #include "core/net/IdStackWindowsEx.h"
 #include "core/net/NetErrors.h"
@@ -17,7 +18,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,7 +26,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,12 +108,6 @@ double Seconds(Clock::duration D) {
     return std::chrono::duration<double>(D).count();
 }
 
-long PeakRssKb() {
-    rusage U{};
-    ::getrusage(RUSAGE_SELF, &U);
-    return U.ru_maxrss;
-}
-
 double TimeQuillo(const std::string& Url, const std::string& Path) {
     TIdHTTPEx Http;
     Http.AddFormField("group_name", "soft");
@@ -125,12 +118,12 @@ double TimeQuillo(const std::string& Url, const std::string& Path) {
 }
 
 double TimeCurl(const std::string& Url, const std::string& Path) {
-    const std::string Command =
-        "curl -s -S -o /dev/null --noproxy '*' -F group_name=soft -F 'FILE1=@" + Path + "' '" + Url + "'";
-    const auto Start = Clock::now();
-    if (std::system(Command.c_str()) != 0)
+    const bench::TTimedRun Run =
+        bench::RunTimedChild({"/usr/bin/curl", "-s", "-S", "-o", "/dev/null", "--noproxy", "*", "-F",
+                              "group_name=soft", "-F", "FILE1=@" + Path, Url});
+    if (!Run.Ok)
         std::fprintf(stderr, "curl failed\n");
-    return Seconds(Clock::now() - Start);
+    return Run.Seconds;
 }
 
 } // namespace
@@ -138,18 +131,15 @@ double TimeCurl(const std::string& Url, const std::string& Path) {
 int main(int argc, char** argv) {
     const int64_t SizeMb = argc > 1 ? std::atoll(argv[1]) : 200;
     QTemporaryDir Dir;
-    const std::string Path = Dir.path().toStdString() + "/upload.bin";
-    {
-        std::ofstream Out(Path, std::ios::binary);
-        std::vector<char> Block(1 << 20);
-        for (size_t I = 0; I < Block.size(); ++I)
-            Block[I] = static_cast<char>((I * 131) >> 3);
-        for (int64_t I = 0; I < SizeMb; ++I)
-            Out.write(Block.data(), static_cast<std::streamsize>(Block.size()));
+    const QString File = Dir.filePath(QStringLiteral("upload.bin"));
+    if (!bench::WriteBenchFile(File, SizeMb << 20)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(File));
+        return 1;
     }
+    const std::string Path = File.toStdString();
     TSink Sink;
     const std::string Url = "http://127.0.0.1:" + std::to_string(Sink.Port()) + "/cgi-bin/upload.cgi";
-    const long RssBefore = PeakRssKb();
+    const long RssBefore = bench::PeakRssKb();
 
     double BestQuillo = 1e9, BestCurl = 1e9;
     for (int Round = 0; Round < 5; ++Round) {
@@ -161,7 +151,7 @@ int main(int argc, char** argv) {
     std::printf("  quillo  : %.3f s  %.1f MB/s\n", BestQuillo, Mb / BestQuillo);
     std::printf("  curl -F : %.3f s  %.1f MB/s\n", BestCurl, Mb / BestCurl);
     std::printf("  throughput ratio quillo/curl: %.2f (goal >= 0.8)\n", BestCurl / BestQuillo);
-    std::printf("peak RSS: %.1f MB (before uploads %.1f MB; goal < 64 MB)\n", PeakRssKb() / 1024.0,
+    std::printf("peak RSS: %.1f MB (before uploads %.1f MB; goal < 64 MB)\n", bench::PeakRssKb() / 1024.0,
                 RssBefore / 1024.0);
 
     // The global limit: 1 MB/s, measured at the sink over 10 s once the transfer runs.
