@@ -18,43 +18,51 @@ namespace quillo::cli {
 
 namespace {
 
+// What a value must look like on the command line, and how it goes into the file.
+enum TValueKind {
+    vkText,
+    vkSecret, // scrambled in the file
+    vkNumber, // flags (0/1) too: the store reads anything else as "not set"
+    vkTime,   // a time of day
+};
+
 struct TSettingKey {
     const char* Section;
     const char* Key;
-    bool Secret; // scrambled in the file
+    TValueKind Kind;
 };
 
 // The keys a user may set from the command line (window and drop-window geometry, the boss key
 // and the like belong to the desktop program).
 const TSettingKey kSettable[] = {
-    {"General", "AutostartUploading", false},
-    {"General", "NotifyUploadFinished", false},
-    {"General", "ShutDownWhenFinished", false},
-    {"General", "Hibernate", false},
-    {"General", "StartWithWindows", false},
-    {"General", "LastUploadHost", false},
-    {"General", "LanguageFile", false},
-    {"InternetConnection", "UseProxy", false},
-    {"InternetConnection", "UserName", false},
-    {"InternetConnection", "Password", true},
-    {"InternetConnection", "Proxy", false},
-    {"InternetConnection", "ProxyType", false},
-    {"InternetConnection", "BoundIP", false},
-    {"Brimvault", "UseAccount", false},
-    {"Brimvault", "UserName", true},
-    {"Brimvault", "Password", true},
-    {"UploadManager", "ParallelThreads", false},
-    {"UploadManager", "SpeedLimit", false},
-    {"UploadManager", "SendBufferSize", false},
-    {"UploadManager", "ConnectTimeout", false},
-    {"UploadManager", "ReadTimeout", false},
-    {"UploadManager", "RetryCount", false},
-    {"UploadManager", "CalculateMD5", false},
-    {"Scheduler", "Enabled", false},
-    {"Scheduler", "StartTime", false},
-    {"Scheduler", "EndTime", false},
-    {"Scheduler", "AbortNonFinished", false},
-    {"Service", "SiteHost", false},
+    {"General", "AutostartUploading", vkNumber},
+    {"General", "NotifyUploadFinished", vkNumber},
+    {"General", "ShutDownWhenFinished", vkNumber},
+    {"General", "Hibernate", vkNumber},
+    {"General", "StartWithWindows", vkNumber},
+    {"General", "LastUploadHost", vkText},
+    {"General", "LanguageFile", vkText},
+    {"InternetConnection", "UseProxy", vkNumber},
+    {"InternetConnection", "UserName", vkText},
+    {"InternetConnection", "Password", vkSecret},
+    {"InternetConnection", "Proxy", vkText},
+    {"InternetConnection", "ProxyType", vkNumber},
+    {"InternetConnection", "BoundIP", vkText},
+    {"Brimvault", "UseAccount", vkNumber},
+    {"Brimvault", "UserName", vkSecret},
+    {"Brimvault", "Password", vkSecret},
+    {"UploadManager", "ParallelThreads", vkNumber},
+    {"UploadManager", "SpeedLimit", vkNumber},
+    {"UploadManager", "SendBufferSize", vkNumber},
+    {"UploadManager", "ConnectTimeout", vkNumber},
+    {"UploadManager", "ReadTimeout", vkNumber},
+    {"UploadManager", "RetryCount", vkNumber},
+    {"UploadManager", "CalculateMD5", vkNumber},
+    {"Scheduler", "Enabled", vkNumber},
+    {"Scheduler", "StartTime", vkTime},
+    {"Scheduler", "EndTime", vkTime},
+    {"Scheduler", "AbortNonFinished", vkNumber},
+    {"Service", "SiteHost", vkText},
 };
 
 const TSettingKey* FindKey(const std::string& section, const std::string& key) {
@@ -98,15 +106,17 @@ int CmdSet(const TArgs& Args) {
             return ecUsage;
         }
         std::string value = a.substr(eq + 1);
-        if (std::string(k->Section) == "Scheduler" &&
-            (std::string(k->Key) == "StartTime" || std::string(k->Key) == "EndTime")) {
-            double t = 0;
-            if (!TryParseTimeOfDay(Trim(value), t)) {
-                PrintError("set: " + a.substr(0, eq) + " needs a time of day such as 23:00 or 1:30:00");
-                return ecUsage;
-            }
+        double time = 0;
+        int32_t number = 0;
+        if (k->Kind == vkTime && !TryParseTimeOfDay(Trim(value), time)) {
+            PrintError("set: " + a.substr(0, eq) + " needs a time of day such as 23:00 or 1:30:00");
+            return ecUsage;
         }
-        ini.WriteString(k->Section, k->Key, k->Secret ? ScramblePassword(value) : value);
+        if (k->Kind == vkNumber && !TryStrToInt(Trim(value), number)) {
+            PrintError("set: " + a.substr(0, eq) + " needs a whole number (0 or 1 for a switch)");
+            return ecUsage;
+        }
+        ini.WriteString(k->Section, k->Key, k->Kind == vkSecret ? ScramblePassword(value) : value);
     }
     try {
         EnsureDataFolder();

@@ -320,6 +320,8 @@ TEST_F(CliTest, BadInputIsRefusedWithoutTouchingTheQueue) {
         {{"start", "7"}, "no task 7"},
         {{"set", "General.Nonsense=1"}, "unknown or read-only setting"},
         {{"set", "Scheduler.StartTime=25:99"}, "time of day"},
+        {{"set", "UploadManager.ParallelThreads=three"}, "whole number"},
+        {{"set", "Brimvault.UseAccount=yes"}, "whole number"},
         {{"frobnicate"}, "unknown command"},
         {{"list", "3"}, "takes no arguments"},
         {{"links", "x"}, "takes no arguments"},
