@@ -151,11 +151,12 @@ std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool
     return files;
 }
 
-bool IsQueuedPath(const TUploadQueue& queue, const std::string& path) {
+// The queued files' paths, compared without regard to ASCII case.
+std::set<std::string> QueuedPaths(const TUploadQueue& queue) {
+    std::set<std::string> paths;
     for (std::size_t i = 0; i < queue.TaskCount(); ++i)
-        if (SameTextAscii(queue.Task(i).FileName, path))
-            return true;
-    return false;
+        paths.insert(UpperCaseAscii(queue.Task(i).FileName));
+    return paths;
 }
 
 // Task numbers (1 = top; "3-5" ranges) or --all into ids; false with an error on bad input.
@@ -245,7 +246,8 @@ int CmdAdd(TCliContext& Ctx, const TArgs& Args) {
     if (!ok)
         return ecUsage;
     const std::size_t expanded = files.size();
-    std::erase_if(files, [&](const std::string& f) { return IsQueuedPath(Ctx.Queue, f); });
+    const std::set<std::string> queued = QueuedPaths(Ctx.Queue);
+    std::erase_if(files, [&](const std::string& f) { return queued.count(UpperCaseAscii(f)) > 0; });
     if (files.size() != expanded) {
         if (files.empty()) {
             std::cout << SingleLine(ResString(expanded == 1 ? rmFileAlreadyQueued : rmFilesAlreadyQueued))
