@@ -60,7 +60,7 @@ const TCommand kCommands[] = {
 };
 
 void ReportJobsError(const std::string& caption, const std::string& text) {
-    std::cerr << "quillo-cli: " << caption << ": " << text << std::endl;
+    PrintError(caption + ": " + text);
 }
 
 } // namespace
