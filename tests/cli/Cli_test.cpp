@@ -115,6 +115,16 @@ protected:
         return false;
     }
 
+    // 'run' on a throttled FTP server, sent Signal once ftpName's data flows; how the run ended.
+    TResult SignalledFtpRun(const QString& ftpName, int Signal) {
+        EXPECT_TRUE(FService.SetFaults(QJsonObject{{"ftp_throttle", 300000}}));
+        QProcess runner;
+        StartCli(runner, {"run"});
+        EXPECT_TRUE(WaitForServerBytes(ftpName, 300000));
+        ::kill(pid_t(runner.processId()), Signal);
+        return Finish(runner);
+    }
+
     QString FHome, FRuntime, FFiles;
     TBrimvaultService FService;
 };
@@ -222,12 +232,7 @@ TEST_F(CliTest, KilledRunComesBackInErrorAndResumes) {
 TEST_F(CliTest, SignalStopsUploadsAsDelayedAndTheNextRunResumes) {
     const QString ftpFile = MakeFile(QStringLiteral("stop-ftp.bin"), 2 * 1024 * 1024);
     ASSERT_EQ(Run({"add", "--method", "FTP Method", ftpFile}).ExitCode, 0);
-    ASSERT_TRUE(FService.SetFaults(QJsonObject{{"ftp_throttle", 300000}}));
-    QProcess runner;
-    StartCli(runner, {"run"});
-    ASSERT_TRUE(WaitForServerBytes(QStringLiteral("stop-ftp.bin"), 300000));
-    ::kill(pid_t(runner.processId()), SIGINT);
-    const TResult stopped = Finish(runner);
+    const TResult stopped = SignalledFtpRun(QStringLiteral("stop-ftp.bin"), SIGINT);
     EXPECT_EQ(stopped.ExitCode, 130) << stopped.Out.toStdString() << stopped.Err.toStdString();
     const QJsonArray tasks = Json({"list", "--json"});
     ASSERT_EQ(tasks.size(), 1);
@@ -241,6 +246,17 @@ TEST_F(CliTest, SignalStopsUploadsAsDelayedAndTheNextRunResumes) {
     ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString() << run.Err.toStdString();
     EXPECT_TRUE(FService.FtpCommandLines().contains(QStringLiteral("APPE stop-ftp.bin")));
     EXPECT_EQ(FService.ReadAccountFile("demo", "stop-ftp.bin"), ReadAll(ftpFile));
+}
+
+// A closing terminal (SIGHUP) stops the run the same way, instead of killing it mid-transfer.
+TEST_F(CliTest, HangUpStopsUploadsAsDelayed) {
+    const QString ftpFile = MakeFile(QStringLiteral("hangup-ftp.bin"), 2 * 1024 * 1024);
+    ASSERT_EQ(Run({"add", "--method", "FTP Method", ftpFile}).ExitCode, 0);
+    const TResult stopped = SignalledFtpRun(QStringLiteral("hangup-ftp.bin"), SIGHUP);
+    EXPECT_EQ(stopped.ExitCode, 130) << stopped.Out.toStdString() << stopped.Err.toStdString();
+    const QJsonArray tasks = Json({"list", "--json"});
+    ASSERT_EQ(tasks.size(), 1);
+    EXPECT_EQ(tasks[0][QStringLiteral("state")].toString(), QStringLiteral("Delayed"));
 }
 
 TEST_F(CliTest, FailedUploadGivesNonZeroExitAndKeepsTheTask) {
