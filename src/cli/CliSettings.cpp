@@ -9,8 +9,6 @@
 #include "core/app/MyUtils.h"
 #include "core/app/Settings.h"
 
-#include <QFile>
-
 #include <cstdio>
 #include <iostream>
 
@@ -72,13 +70,6 @@ const TSettingKey* FindKey(const std::string& section, const std::string& key) {
     return nullptr;
 }
 
-std::string ReadFileText(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll().toStdString();
-}
-
 std::string YesNo(bool b) {
     return b ? "1" : "0";
 }
@@ -91,7 +82,7 @@ int CmdSet(const TArgs& Args) {
         return ecUsage;
     }
     TIniText ini;
-    ini.Parse(ReadFileText(SettingsFileName()));
+    ini.Parse(ReadRegularFile(SettingsFileName()));
     for (const std::string& a : Args) {
         const std::size_t eq = a.find('=');
         const std::size_t dot = a.find('.');

@@ -166,6 +166,25 @@ TEST(MyUtilsTest, GetFileSize64) {
     EXPECT_THROW(GetFileSize64("/dev/null"), EFOpenError);
 }
 
+TEST(MyUtilsTest, ReadRegularFileReadsOnlyRegularFiles) {
+    const QString dir = test::MakeScratchDir(QStringLiteral("read"));
+    const std::string file = (dir + QStringLiteral("/f.txt")).toStdString();
+    const std::string bytes("a\0b\r\n\xff", 6);
+    {
+        QFile f(QString::fromStdString(file));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
+    EXPECT_EQ(ReadRegularFile(file), bytes);
+    EXPECT_EQ(ReadRegularFile((dir + QStringLiteral("/missing")).toStdString()), "");
+    EXPECT_EQ(ReadRegularFile(dir.toStdString()), "");
+    // A pipe without a writer would block in open(), /dev/zero would never end.
+    const std::string pipe = (dir + QStringLiteral("/pipe")).toStdString();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(ReadRegularFile(pipe), "");
+    EXPECT_EQ(ReadRegularFile("/dev/zero"), "");
+}
+
 TEST(MyUtilsTest, LengthPrefixedStrings) {
     QByteArray bytes;
     QBuffer out(&bytes);

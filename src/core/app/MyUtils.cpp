@@ -260,6 +260,15 @@ std::string FormatThousands(int64_t Value) {
     }
 }
 
+std::string ReadRegularFile(const std::string& FileName) {
+    const QString name = QString::fromUtf8(FileName.data(), static_cast<qsizetype>(FileName.size()));
+    QFile f(name);
+    if (!QFileInfo(name).isFile() || !f.open(QIODevice::ReadOnly))
+        return std::string();
+    const QByteArray data = f.readAll();
+    return std::string(data.constData(), static_cast<size_t>(data.size()));
+}
+
 int64_t GetFileSize64(const std::string& FileName) {
     const QString name = QString::fromUtf8(FileName.data(), static_cast<qsizetype>(FileName.size()));
     // Opening a pipe would wait for a writer (the caller may be the user-interface thread), and a

@@ -105,6 +105,11 @@ std::string FormatThousands(int64_t Value);
 // (also for a folder, and for a pipe or device without opening it).
 int64_t GetFileSize64(const std::string& FileName);
 
+// The whole content of a regular file; empty when it is missing or unreadable. Anything else
+// (a pipe, a device) is not opened at all: a pipe would block until someone writes to it, and a
+// device such as /dev/zero never ends.
+std::string ReadRegularFile(const std::string& FileName);
+
 // Length-prefixed strings on a QIODevice (the jobs file uses a QFile or a QBuffer): a signed
 // 32-bit little-endian byte count, then the bytes without terminator ("abc" is stored as
 // 03 00 00 00 61 62 63, the empty string as 00 00 00 00).

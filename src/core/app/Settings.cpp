@@ -6,8 +6,6 @@
 #include "core/app/MyUtils.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <mutex>
@@ -28,17 +26,6 @@ TDropWindowStateProvider gDropProvider;
 
 const char kScrambleKey[] = "#@!%(&^*_@!#^&*%@!#(^&@)%*!#@&^(*!@%#&*(^3!@#%&^*!(@#&^!%*@#";
 static_assert(sizeof(kScrambleKey) - 1 == 60, "the scramble key has 60 characters");
-
-// Only a regular file is read: a pipe would block the start until someone writes to it, and a
-// device such as /dev/zero never ends.
-std::string ReadWholeFile(const std::string& Path) {
-    const QString name = QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size()));
-    QFile f(name);
-    if (!QFileInfo(name).isFile() || !f.open(QIODevice::ReadOnly))
-        return std::string();
-    const QByteArray data = f.readAll();
-    return std::string(data.constData(), static_cast<size_t>(data.size()));
-}
 
 // XOR with the key character at (1-based position mod 60); its own inverse.
 std::string XorWithKey(const std::string& Text) {
@@ -332,7 +319,7 @@ std::optional<TDropWindowState> CurrentDropWindowState() {
 
 void LoadSettings() {
     TIniText ini;
-    ini.Parse(ReadWholeFile(SettingsFileName()));
+    ini.Parse(ReadRegularFile(SettingsFileName()));
     TAppSettings s; // starts with the defaults
     for (const TKeyDef& k : kKeys)
         ReadKey(ini, k, s);
@@ -348,7 +335,7 @@ void SaveSettings() {
     TAppSettings s = SettingsSnapshot();
     const std::string path = SettingsFileName();
     TIniText ini;
-    ini.Parse(ReadWholeFile(path)); // keeps what this program does not write
+    ini.Parse(ReadRegularFile(path)); // keeps what this program does not write
 
     // Only while a drop window exists, and then from the window itself; s is this save's own copy,
     // so the record keeps its values.
