@@ -13,11 +13,9 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
-#include <limits>
 #include <map>
 #include <unistd.h>
 
@@ -118,11 +116,7 @@ int CmdRun(TCliContext& Ctx, const TArgs& Args) {
                    ": nothing would start (quillo-cli set UploadManager.ParallelThreads=2)");
         return ecUsage;
     }
-    // SpeedLimit is in KB/s; the send path counts bytes per second in 32 bits, so a huge limit
-    // must not wrap around into a tiny one.
-    const int32_t kb = s.UploadManager.SpeedLimit;
-    constexpr int32_t kMaxKb = std::numeric_limits<int32_t>::max() / 1024;
-    TIdStackWindowsEx::Instance().SendLimit = kb <= 0 ? 0 : std::min(kb, kMaxKb) * 1024;
+    TIdStackWindowsEx::Instance().SetSendLimitKb(s.UploadManager.SpeedLimit);
 
     TProgressPrinter printer(queue);
     const double runStart = sched.Now();

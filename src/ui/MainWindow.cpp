@@ -25,7 +25,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 
 namespace quillo {
 
@@ -188,10 +187,7 @@ void TMainWindow::FormCreate(const TMainWindowStart& Start) {
 }
 
 void TMainWindow::ApplySettings() {
-    // SpeedLimit is in KB/s; the send path counts bytes per second in 32 bits.
-    const int32_t kb = AppSettings.UploadManager.SpeedLimit;
-    constexpr int32_t kMaxKb = std::numeric_limits<int32_t>::max() / 1024;
-    TIdStackWindowsEx::Instance().SendLimit = kb <= 0 ? 0 : std::min(kb, kMaxKb) * 1024;
+    TIdStackWindowsEx::Instance().SetSendLimitKb(AppSettings.UploadManager.SpeedLimit);
     act_shutdowntoggle->setChecked(AppSettings.General.ShutDownWhenFinished);
     FScheduler.ResetSchedulerWindow();
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <future>
+#include <limits>
 #include <thread>
 
 namespace quillo {
@@ -147,6 +148,25 @@ TEST(SendStack, TwoSendersShareOneBudget) {
     // after the previous one's second.
     EXPECT_EQ(Total.load(), 100000);
     EXPECT_EQ(Clock.Now.load() - 100000u, 9000u);
+}
+
+TEST(SendStack, SendLimitFromKilobytesNeverWraps) {
+    const struct {
+        int32_t Kb;
+        int32_t Bytes;
+    } Cases[] = {{0, 0},
+                 {-5, 0},
+                 {1, 1024},
+                 {12, 12 * 1024},
+                 {2097151, 2097151 * 1024},
+                 {2097152, 2097151 * 1024},
+                 {4194305, 2097151 * 1024}, // times 1024 in 32 bits would give 1 KB/s
+                 {std::numeric_limits<int32_t>::max(), 2097151 * 1024}};
+    TIdStackWindowsEx Stack;
+    for (const auto& C : Cases) {
+        Stack.SetSendLimitKb(C.Kb);
+        EXPECT_EQ(Stack.SendLimit.load(), C.Bytes) << C.Kb;
+    }
 }
 
 TEST(SendStack, AbortEndsTheWaitForTheNextPeriod) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 namespace quillo {
 
@@ -17,6 +18,11 @@ TIdStackWindowsEx::TIdStackWindowsEx(TTickClock* Clock) : FClock(Clock ? Clock :
 TIdStackWindowsEx& TIdStackWindowsEx::Instance() {
     static TIdStackWindowsEx Stack;
     return Stack;
+}
+
+void TIdStackWindowsEx::SetSendLimitKb(int32_t Kb) {
+    constexpr int32_t kMaxKb = std::numeric_limits<int32_t>::max() / 1024;
+    SendLimit = Kb <= 0 ? 0 : std::min(Kb, kMaxKb) * 1024;
 }
 
 bool TIdStackWindowsEx::AcquireLock(const std::atomic<bool>* Abort) {

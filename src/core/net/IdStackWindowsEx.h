@@ -38,6 +38,10 @@ public:
     std::atomic<int32_t> CurrentSpeed{0}; // bytes/s of the whole program
     std::atomic<int32_t> SendLimit{0};    // bytes/s; 0 or less = no limit
 
+    // Sets SendLimit from the "SpeedLimit" setting in KB/s (0 or less: no limit). A limit too
+    // large for 32 bits of bytes per second is capped instead of wrapping into a tiny one.
+    void SetSendLimitKb(int32_t Kb);
+
     // Budget bookkeeping, guarded by the lock (exposed for tests and diagnostics).
     int32_t Budget = 0;
     uint32_t BudgetStart = 0;
