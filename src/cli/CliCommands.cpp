@@ -54,7 +54,7 @@ QString Q(const std::string& s) {
 }
 
 std::string DisplayName(const TFinishedUploadJobData& f) {
-    return f.UploadName.empty() ? JobFileNamePart(f.FileName) : f.UploadName;
+    return f.UploadName.empty() ? ExtractFileName(f.FileName) : f.UploadName;
 }
 
 std::string IsoTime(double dateTime) {

@@ -99,6 +99,16 @@ TEST(MyUtilsTest, SingleLineAndTrim) {
     EXPECT_EQ(Trim(" \t "), "");
 }
 
+TEST(MyUtilsTest, ExtractFileName) {
+    const struct {
+        const char* Path;
+        const char* Name;
+    } cases[] = {{"/home/u/a b.txt", "a b.txt"}, {"a.txt", "a.txt"},       {"/dir/", ""}, {"", ""},
+                 {"dir\\x.txt", "dir\\x.txt"},   {"/a/.hidden", ".hidden"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ExtractFileName(c.Path), c.Name) << c.Path;
+}
+
 TEST(MyUtilsTest, FormatThousands) {
     struct Case {
         int64_t v;

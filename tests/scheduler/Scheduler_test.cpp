@@ -91,7 +91,7 @@ protected:
     std::vector<std::string> FinishedNames() const {
         std::vector<std::string> names;
         for (std::size_t i = 0; i < FQueue.FinishedCount(); ++i)
-            names.push_back(JobFileNamePart(FQueue.Finished(i).FileName));
+            names.push_back(ExtractFileName(FQueue.Finished(i).FileName));
         return names;
     }
 

@@ -91,6 +91,11 @@ bool SameTextAscii(const std::string& A, const std::string& B) {
     return A.size() == B.size() && LowerCaseAscii(A) == LowerCaseAscii(B);
 }
 
+std::string ExtractFileName(const std::string& Path) {
+    const size_t slash = Path.find_last_of('/');
+    return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
 bool TryStrToInt(const std::string& Text, int32_t& Value) {
     size_t i = 0;
     bool negative = false;

@@ -60,6 +60,8 @@ std::string TrimRight(const std::string& Text);
 std::string LowerCaseAscii(const std::string& Text);
 std::string UpperCaseAscii(const std::string& Text);
 bool SameTextAscii(const std::string& A, const std::string& B);
+// The file-name part of a path: what follows the last '/' ("/a/b.txt" -> "b.txt", "b" -> "b").
+std::string ExtractFileName(const std::string& Path);
 
 // Delphi-style integer parsing: optional sign, then decimal digits, or hexadecimal digits after
 // "$", "0x" or "0X" (hexadecimal up to 8 digits, FFFFFFFF wrapping to -1). Blanks are not

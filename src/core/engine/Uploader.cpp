@@ -61,11 +61,7 @@ void TUploader::StartUpload(const std::string& FileName, const std::string& Uplo
     if (!Parked())
         return;
     FFileName = FileName;
-    FUploadName = UploadName;
-    if (FUploadName.empty()) {
-        const size_t Slash = FileName.find_last_of('/');
-        FUploadName = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
-    }
+    FUploadName = UploadName.empty() ? ExtractFileName(FileName) : UploadName;
     FDescription = Description;
     Info.SetText(ResumeInfo);
     FFileSize = 0;

@@ -57,11 +57,6 @@ std::string PartHeaderValue(const std::string& S) {
     return Out;
 }
 
-std::string FileNamePart(const std::string& Path) {
-    const size_t Slash = Path.find_last_of('/');
-    return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
-}
-
 // How often the request loop wakes up without socket activity to look at the read time-out.
 constexpr int PollSliceMs = 100;
 
@@ -519,7 +514,7 @@ void TIdHTTPEx::SetFileField(const std::string& FieldName, const std::string& Re
     for (TFormField& F : FFormFields)
         F.HasFile = false;
     FFileReader = std::make_unique<TFileReader>(LocalPath, Start, Size);
-    const std::string Value = RemoteName.empty() ? FileNamePart(LocalPath) : RemoteName;
+    const std::string Value = RemoteName.empty() ? ExtractFileName(LocalPath) : RemoteName;
     // A file part always exists, even for a path without a file-name part.
     auto It = std::find_if(FFormFields.begin(), FFormFields.end(),
                            [&](const TFormField& F) { return SameTextAscii(F.Name, FieldName); });

@@ -1,14 +1,11 @@
 #include "core/queue/UploadJob.h"
 
+#include "core/app/MyUtils.h"
+
 namespace quillo {
 
-std::string JobFileNamePart(const std::string& fileName) {
-    const std::size_t slash = fileName.find_last_of('/');
-    return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-}
-
 std::string EffectiveUploadName(const TUploadJobData& task) {
-    return task.UploadName.empty() ? JobFileNamePart(task.FileName) : task.UploadName;
+    return task.UploadName.empty() ? ExtractFileName(task.FileName) : task.UploadName;
 }
 
 TFinishedUploadJobData MakeFinishedRecord(const TUploadJobData& task) {

@@ -141,9 +141,6 @@ private:
     std::size_t FIndex = 0;
 };
 
-// The file-name part of a path (after the last '/').
-std::string JobFileNamePart(const std::string& fileName);
-
 // The name a task is uploaded under: UploadName, or the file's own name when that is empty.
 std::string EffectiveUploadName(const TUploadJobData& task);
 

@@ -127,7 +127,7 @@ std::size_t TUploadQueue::AddTask(const std::string& fileName, const std::string
     TUploadJobData task;
     task.State = jsDelayed;
     task.FileName = fileName;
-    if (UpperCaseAscii(uploadName) != UpperCaseAscii(JobFileNamePart(fileName)))
+    if (UpperCaseAscii(uploadName) != UpperCaseAscii(ExtractFileName(fileName)))
         task.UploadName = uploadName;
     task.FileSize = GetFileSize64(fileName); // raises before anything is appended
     task.Description = description;
