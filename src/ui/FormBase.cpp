@@ -1,0 +1,23 @@
+#include "ui/FormBase.h"
+
+#include <utility>
+
+namespace quillo {
+
+namespace {
+TFormTranslator& Translator() {
+    static TFormTranslator translator;
+    return translator;
+}
+} // namespace
+
+void SetFormTranslator(TFormTranslator T) {
+    Translator() = std::move(T);
+}
+
+void TranslateForm(QWidget& Form) {
+    if (Translator())
+        Translator()(Form);
+}
+
+} // namespace quillo
