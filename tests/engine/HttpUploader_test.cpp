@@ -156,6 +156,37 @@ TEST_F(HttpUploaderTest, ANetworkFailureFollowedBySuccessEndsAsSuccess) {
     EXPECT_FALSE(U->Info.Value("download-link").empty());
 }
 
+TEST_F(HttpUploaderTest, TheMD5IsTakenFromTheSentBytesAlsoAfterACutAndRetriedPost) {
+    struct Case {
+        const char* Name;
+        int64_t Size;
+        int64_t DropAfter; // cut the first post after this many body bytes (-1: no cut)
+    };
+    const Case Cases[] = {
+        {"e.bin", 0, -1}, {"o.bin", 1, -1}, {"t.bin", 3 * 8192 + 1, -1}, {"c.bin", 300000, 100000}};
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        ASSERT_TRUE(Service->ResetFaults());
+        if (C.DropAfter >= 0) {
+            ASSERT_TRUE(Service->SetFaults(
+                {{"drop_after", static_cast<qint64>(C.DropAfter)}, {"drop_after_times", 1}}));
+        }
+        const std::string File = MakeFile(C.Name, C.Size);
+        const std::string Expected = FileMD5Hex(File);
+        TEventRecorder R;
+        // Gone once the post is over: a second read of the file would fail.
+        R.Extra = [&](TInternetThread& T, TInternetThreadEvent E) {
+            if (E == ieStatusText && T.StatusText() == "Upload finished. Calculating MD5..")
+                QFile::remove(QString::fromStdString(File));
+        };
+        auto U = MakeUploader(R);
+        ASSERT_TRUE(Run(*U, R, File));
+        ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+        EXPECT_EQ(U->Attempts(), C.DropAfter >= 0 ? 2 : 1);
+        EXPECT_EQ(U->Info.Value("MD5"), Expected);
+    }
+}
+
 TEST_F(HttpUploaderTest, AnEmptyServerListIsNeverRetried) {
     ChangeSettings([](TAppSettings& S) { S.UploadManager.RetryCount = 0; });
     ASSERT_TRUE(Service->SetFaults({{"server_list", "  \r\n "}}));

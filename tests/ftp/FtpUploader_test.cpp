@@ -7,12 +7,19 @@
 #include "core/engine/BrimvaultFtpUploader.h"
 #include "core/engine/BrimvaultHttpUploader.h"
 #include "core/engine/PluginManager.h"
+#include "core/net/FileStreamers.h"
+#include "core/net/IdStackWindowsEx.h"
 #include "support/BrimvaultService.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 using namespace quillo;
 using namespace quillo::test;
@@ -82,10 +89,203 @@ protected:
         return Out;
     }
 
+    // The file disappears as soon as the store is over: the MD5 must come from the bytes that
+    // went out, not from a second read of the file.
+    void RemoveFileWhenTheStoreEnds(const std::string& File) {
+        Recorder.Extra = [File](TInternetThread& T, TInternetThreadEvent E) {
+            if (E == ieStatusText && T.StatusText() == "Upload finished. Calculating MD5..")
+                QFile::remove(QString::fromStdString(File));
+        };
+    }
+    // Overwrites the first bytes of the file in place, keeping its size, with a modification
+    // time of its own (a coarse clock may not move within the test).
+    static void ChangeFirstBytes(const std::string& File, int64_t Seconds = 1600000000) {
+        const int Fd = ::open(File.c_str(), O_WRONLY);
+        ASSERT_GE(Fd, 0);
+        ASSERT_EQ(::pwrite(Fd, "CHANGED!", 8, 0), 8);
+        struct timeval T[2] = {{Seconds, 0}, {Seconds, 0}};
+        ::futimes(Fd, T);
+        ::close(Fd);
+    }
+    static QByteArray ReadLocal(const std::string& File) {
+        QFile F(QString::fromStdString(File));
+        return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
+    }
+
     TEventRecorder Recorder;
 };
 
 } // namespace
+
+TEST_F(FtpUploaderTest, TheMD5IsTakenFromTheStoredBytesForEverySizeAndResumeOffset) {
+    constexpr int64_t WriteSize = 8192;
+    constexpr int64_t Big = 3 * WriteSize + 1;
+    struct Case {
+        const char* Name;
+        int64_t Size;
+        int64_t Remote; // bytes of the file already on the server (-1: none, a fresh task)
+        QStringList Commands;
+    };
+    const Case Cases[] = {
+        {"empty.bin", 0, -1, {"SIZE empty.bin", "DELE empty.bin", "STOR empty.bin"}},
+        {"one.bin", 1, -1, {"SIZE one.bin", "DELE one.bin", "STOR one.bin"}},
+        {"big.bin", Big, -1, {"SIZE big.bin", "DELE big.bin", "STOR big.bin"}},
+        {"at0.bin", Big, 0, {"SIZE at0.bin", "DELE at0.bin", "STOR at0.bin"}},
+        {"at1.bin", Big, 1, {"SIZE at1.bin", "APPE at1.bin"}},
+        {"atmid.bin", Big, Big / 2, {"SIZE atmid.bin", "APPE atmid.bin"}},
+        {"atend.bin", Big, Big, {"SIZE atend.bin", "APPE atend.bin"}},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        ASSERT_TRUE(Service->ClearLog());
+        const QByteArray Data = PatternBytes(C.Size, 40);
+        const std::string File = WriteScratchFile(Data, C.Name);
+        const std::string Expected = FileMD5Hex(File);
+        if (C.Remote >= 0) {
+            ASSERT_TRUE(Service->WriteAccountFile("user", C.Name, Data.left(C.Remote)));
+        }
+        RemoveFileWhenTheStoreEnds(File);
+        Recorder.Events.clear();
+        auto U = MakeUploader();
+        ASSERT_TRUE(Run(*U, File, "", C.Remote >= 0 ? ResumeOn() : ""));
+        Recorder.Extra = nullptr;
+        ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+        EXPECT_EQ(U->Info.Value("MD5"), Expected);
+        EXPECT_EQ(StoreCommands(), C.Commands);
+        EXPECT_EQ(Stored(C.Name), Data);
+        // The status line is still shown, between the store and the commit.
+        const auto Texts = Recorder.StatusTexts();
+        ASSERT_GE(Texts.size(), 2u);
+        EXPECT_EQ(Texts[Texts.size() - 2], "Upload finished. Calculating MD5..");
+        EXPECT_EQ(Texts.back(), "Commiting uploaded file...");
+    }
+}
+
+TEST_F(FtpUploaderTest, AStoreCutByTheServerAndRetriedKeepsTheRightMD5) {
+    for (const char* Mode : {"all", "data"}) {
+        SCOPED_TRACE(Mode);
+        ASSERT_TRUE(Service->ResetFaults());
+        ASSERT_TRUE(Service->ClearLog());
+        const QByteArray Data = PatternBytes(600000, 41);
+        const std::string File = WriteScratchFile(Data, QStringLiteral("cut-%1.bin").arg(Mode));
+        const std::string Expected = FileMD5Hex(File);
+        Service->SetFaults(
+            {{"ftp_drop_after", 250000}, {"ftp_drop_after_times", 1}, {"ftp_drop_mode", Mode}});
+        RemoveFileWhenTheStoreEnds(File);
+        auto U = MakeUploader();
+        ASSERT_TRUE(Run(*U, File, ""));
+        Recorder.Extra = nullptr;
+        ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+        EXPECT_EQ(U->Attempts(), 2);
+        EXPECT_EQ(U->Info.Value("MD5"), Expected);
+        const QStringList Commands = StoreCommands();
+        ASSERT_FALSE(Commands.isEmpty());
+        EXPECT_TRUE(Commands.last().startsWith("APPE")) << Commands.join(", ").toStdString();
+        EXPECT_EQ(Stored(QStringLiteral("cut-%1.bin").arg(Mode)), Data);
+    }
+}
+
+TEST_F(FtpUploaderTest, AFileChangedAfterABrokenStoreIsStoredAnewInsteadOfAppended) {
+    ChangeSettings([](TAppSettings& S) { S.UploadManager.RetryCount = -1; }); // one attempt
+    const QByteArray Data = PatternBytes(400000, 42);
+    const std::string File = WriteScratchFile(Data, "changed.bin");
+    Service->SetFaults({{"ftp_drop_after", 150000}, {"ftp_drop_after_times", 1}});
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, ""));
+    ASSERT_EQ(U->WorkResult(), trError);
+    const std::string Resume = U->Info.Text();
+    EXPECT_FALSE(GetValueOfKey("signature", Resume).empty()) << Resume;
+    ASSERT_EQ(Stored("changed.bin"), Data.left(150000));
+
+    ChangeFirstBytes(File);
+    const QByteArray Changed = ReadLocal(File);
+    ASSERT_NE(Changed, Data);
+    Service->ClearLog();
+    auto V = MakeUploader();
+    ASSERT_TRUE(Run(*V, File, "", Resume));
+    ASSERT_EQ(V->WorkResult(), trSuccess) << V->ErrorText();
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE changed.bin", "DELE changed.bin", "STOR changed.bin"}));
+    EXPECT_EQ(Stored("changed.bin"), Changed);
+    EXPECT_EQ(V->Info.Value("MD5"), FileMD5Hex(File));
+    EXPECT_FALSE(V->Info.Has("signature"));
+}
+
+TEST_F(FtpUploaderTest, AFileChangedWhileItIsSentIsStoredAnewOnTheNextStart) {
+    const QByteArray Data = PatternBytes(1000000, 43);
+    const std::string File = WriteScratchFile(Data, "moving.bin");
+    // The global limit holds the store after its first 200 KB, so the change lands in the
+    // middle of the reads.
+    TIdStackWindowsEx::Instance().SetSendLimitKb(200);
+    bool Changed = false;
+    Recorder.Extra = [&](TInternetThread& T, TInternetThreadEvent E) {
+        if (E == ieProgress && T.BytesDone() > 100000 && T.BytesDone() < T.BytesTotal() && !Changed) {
+            Changed = true;
+            ChangeFirstBytes(File);
+        }
+    };
+    auto U = MakeUploader();
+    const bool Done = Run(*U, File, "");
+    TIdStackWindowsEx::Instance().SetSendLimitKb(0);
+    Recorder.Extra = nullptr;
+    ASSERT_TRUE(Done);
+    ASSERT_TRUE(Changed);
+    ASSERT_EQ(U->WorkResult(), trError);
+    EXPECT_NE(U->ErrorText().find("changed"), std::string::npos) << U->ErrorText();
+    EXPECT_TRUE(Service->HttpRequests("/cgi-bin/upload.cgi").isEmpty());
+
+    Service->ClearLog();
+    auto V = MakeUploader();
+    ASSERT_TRUE(Run(*V, File, "", U->Info.Text()));
+    ASSERT_EQ(V->WorkResult(), trSuccess) << V->ErrorText();
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE moving.bin", "DELE moving.bin", "STOR moving.bin"}));
+    EXPECT_EQ(Stored("moving.bin"), ReadLocal(File));
+}
+
+TEST_F(FtpUploaderTest, ACommitRefusedAfterAResumedStoreMakesTheNextStartBeginAgain) {
+    // Resume data of an older version (no signature) and a server copy that is not a prefix of
+    // the file: the appended upload is refused, and restarting must not append to it again.
+    const QByteArray Data = PatternBytes(200000, 44);
+    const std::string File = WriteScratchFile(Data, "refused.bin");
+    ASSERT_TRUE(Service->WriteAccountFile("user", "refused.bin", PatternBytes(1000, 45)));
+    std::string Resume = ResumeOn();
+    QStringList Commands;
+    TInternetThreadResult Result = trFailed;
+    int Starts = 0;
+    while (Result != trSuccess && Starts < 4) {
+        ++Starts;
+        Service->ClearLog();
+        auto U = MakeUploader();
+        ASSERT_TRUE(Run(*U, File, "", Resume));
+        Result = U->WorkResult();
+        Resume = U->Info.Text();
+        Commands << StoreCommands();
+        if (Result != trSuccess) {
+            EXPECT_EQ(U->ErrorText(), "No download link");
+            EXPECT_EQ(GetValueOfKey("signature", Resume), RestartSignature);
+            EXPECT_TRUE(GetValueOfKey("MD5", Resume).empty());
+        }
+    }
+    ASSERT_EQ(Result, trSuccess);
+    EXPECT_EQ(Starts, 2);
+    EXPECT_EQ(Commands, QStringList({"SIZE refused.bin", "APPE refused.bin", "SIZE refused.bin",
+                                     "DELE refused.bin", "STOR refused.bin"}));
+    EXPECT_EQ(Stored("refused.bin"), Data);
+}
+
+TEST_F(FtpUploaderTest, AnMD5KeptFromBeforeAChangeIsNotReused) {
+    const QByteArray Data = PatternBytes(30000, 46);
+    const std::string File = WriteScratchFile(Data, "oldmd5.bin");
+    const std::string OldMd5 = FileMD5Hex(File);
+    const std::string Signature = FileSourceSignature(File);
+    ASSERT_TRUE(Service->WriteAccountFile("user", "oldmd5.bin", Data));
+    ChangeFirstBytes(File);
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, "", ResumeOn("MD5=" + OldMd5 + "\r\nsignature=" + Signature + "\r\n")));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    EXPECT_EQ(U->Info.Value("MD5"), FileMD5Hex(File));
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE oldmd5.bin", "DELE oldmd5.bin", "STOR oldmd5.bin"}));
+    EXPECT_EQ(Stored("oldmd5.bin"), ReadLocal(File));
+}
 
 TEST_F(FtpUploaderTest, FreshTaskDeletesStaleCopyStoresAndCommits) {
     const QByteArray Data = PatternBytes(400000, 11);

@@ -5,8 +5,10 @@
 #include "core/engine/BrimvaultHttpUploader.h"
 #include "core/engine/ServiceSite.h"
 #include "core/l10n/ResMessages.h"
+#include "core/net/FileStreamers.h"
 #include "core/net/FtpClient.h"
 #include "core/net/IdHTTPEx.h"
+#include "core/net/NetErrors.h"
 
 #include <cstdlib>
 
@@ -112,7 +114,17 @@ void TBrimvaultFtpUploader::DoWork() {
         Remote = 0; // the command itself failed
     }
 
-    const TFtpResumePlan Plan = PlanFtpResume(NewServer, Remote, GetFileSize64(FileName()));
+    // The server's copy may only be continued with bytes of the same file: when the resume data
+    // says it was made from a file other than the one there now (changed, replaced, or a commit
+    // refused it), it is treated like a copy on a new server and replaced. Resume data without
+    // a signature (from an older version) is trusted once; a refused commit then sends the next
+    // attempt here.
+    const std::string Current = FileSourceSignature(FileName());
+    const std::string Recorded = Info.Value("signature");
+    const bool OtherSource = !Recorded.empty() && Recorded != Current;
+    if (OtherSource)
+        Info.Remove("MD5"); // the digest of other bytes
+    const TFtpResumePlan Plan = PlanFtpResume(NewServer || OtherSource, Remote, GetFileSize64(FileName()));
     if (Plan.Delete) {
         try {
             Ftp.Delete(UploadName());
@@ -120,7 +132,10 @@ void TBrimvaultFtpUploader::DoWork() {
             // Nothing to delete, or not allowed: the store overwrites anyway.
         }
     }
-    FtpPutFile(Plan.Append, Plan.Offset, 0, -1);
+    TStoreOptions Store;
+    Store.HashFile = !Info.Has("MD5");
+    Store.ExpectedSource = Current;
+    const std::string StreamedMD5 = FtpPutFile(Plan.Append, Plan.Offset, 0, -1, Store);
 
     try {
         Ftp.CloseDataConnection();
@@ -133,12 +148,32 @@ void TBrimvaultFtpUploader::DoWork() {
 
     if (!Info.Has("MD5")) {
         SetStatusText(ResString(rmCalculatingMD5));
-        Info.SetValue("MD5", FileMD5());
+        Info.SetValue("MD5", StreamedMD5.empty() ? FileMD5() : StreamedMD5);
     }
     SetStatusText(ResString(rmCommitting));
-    const std::string Reply = HttpClient().Get(
-        CommitUrl(Server, Account.UserName, Account.Password, UploadName(), FileSize(), Info.Value("MD5")));
-    ParseUploadReply(Reply, Info);
+    // Continued bytes, or an MD5 kept from an earlier run, are the only parts of this upload not
+    // made from the file as it is now. When the service refuses such an upload, the next attempt
+    // starts over instead of appending to the same copy again and again.
+    const bool Continued = (Plan.Append && Plan.Offset > 0) || !Store.HashFile;
+    try {
+        const std::string Reply = HttpClient().Get(CommitUrl(Server, Account.UserName, Account.Password,
+                                                             UploadName(), FileSize(), Info.Value("MD5")));
+        ParseUploadReply(Reply, Info);
+    } catch (const EITError&) {
+        if (Continued)
+            ForgetPartialCopy();
+        throw;
+    } catch (const EHttpStatusError&) {
+        if (Continued && !AbortRequested())
+            ForgetPartialCopy();
+        throw;
+    }
+    Info.Remove("signature");
+}
+
+void TBrimvaultFtpUploader::ForgetPartialCopy() {
+    Info.SetValue("signature", RestartSignature);
+    Info.Remove("MD5");
 }
 
 } // namespace quillo

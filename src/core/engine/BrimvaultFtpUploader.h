@@ -18,7 +18,14 @@ public:
 
 protected:
     void DoWork() override;
+
+private:
+    // Makes the next attempt delete the server's copy and store the whole file again.
+    void ForgetPartialCopy();
 };
+
+// The Info["signature"] value that matches no file: the next attempt starts the upload over.
+inline constexpr const char* RestartSignature = "restart";
 
 // The FTP port of the upload servers: 21, or the QUILLO_FTP_PORT environment variable when it
 // holds a number 1..65535 (the stand-in service and the demo run FTP on a loopback port).

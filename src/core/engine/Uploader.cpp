@@ -84,25 +84,47 @@ void TUploader::AddUploadFileField(const std::string& FieldName, int64_t Start, 
     HttpClient().SetFileField(FieldName, EscapeFormFileName(FUploadName), FFileName, Start, Size);
 }
 
+std::string TUploader::StreamedOrFileMD5(const TFileReader* Reader) const {
+    std::string MD5 = Reader ? Reader->FileDigest() : std::string();
+    return MD5.empty() ? FileMD5() : MD5;
+}
+
 std::string TUploader::PostUpload(const std::string& Url) {
     SetStatusText(ResString(rmUploadingFile));
-    BeginTransfer(HttpClient(), 0);
-    std::string Reply = HttpClient().PostFormText(Url);
+    TIdHTTPEx& Http = HttpClient();
+    // The MD5 is taken from the bytes as the form's file part goes out, so the file is read once.
+    if (SettingsSnapshot().UploadManager.CalculateMD5 && Http.FileReader())
+        Http.FileReader()->EnableDigest();
+    BeginTransfer(Http, 0);
+    std::string Reply = Http.PostFormText(Url);
     if (WorkResult() == trSuccess && SettingsSnapshot().UploadManager.CalculateMD5) {
         SetStatusText(ResString(rmCalculatingMD5));
-        Info.SetValue("MD5", FileMD5());
+        Info.SetValue("MD5", StreamedOrFileMD5(Http.FileReader()));
     }
     return Reply;
 }
 
-void TUploader::FtpPutFile(bool Append, int64_t ResumeOffset, int64_t Start, int64_t Size) {
+std::string TUploader::FtpPutFile(bool Append, int64_t ResumeOffset, int64_t Start, int64_t Size,
+                                  const TStoreOptions& Options) {
     SetStatusText(ResString(rmUploadingFile));
     TFileReader Reader(FFileName, Start, Size);
+    const std::string Source = Reader.SourceSignature();
+    if (!Options.ExpectedSource.empty() && Source != Options.ExpectedSource)
+        throw EFileStreamError("The file \"" + FFileName +
+                               "\" was changed by another program while it was being read");
+    Info.SetValue("signature", Source);
     Reader.SetPosition(ResumeOffset);
+    if (Options.HashFile) {
+        // The bytes already on the server are hashed before the rest goes out: together with
+        // the stored bytes that is one read of the whole file.
+        Reader.EnableDigest();
+        Reader.DigestThrough(Reader.Position);
+    }
     // The reader clamps the offset into the file, so progress never shows more than the file.
     TFtpClient& Client = FtpClient();
     BeginTransfer(Client, Reader.GetPosition());
     Client.Put(Reader, FUploadName, Append);
+    return Options.HashFile ? Reader.FileDigest() : std::string();
 }
 
 } // namespace quillo

@@ -16,6 +16,8 @@
 
 namespace quillo {
 
+class TFileReader;
+
 // The largest file either method accepts: 200 MB.
 inline constexpr int64_t MaxUploadSize = 209715200;
 
@@ -53,8 +55,25 @@ protected:
     std::string PostUpload(const std::string& Url);
     // Stores the file (Size bytes from Start, -1 = to the end) on FtpClient() under UploadName,
     // "APPE" when Append, else "STOR", sending from ResumeOffset on (clamped into the file);
-    // progress counts include the bytes already on the server.
-    void FtpPutFile(bool Append, int64_t ResumeOffset, int64_t Start, int64_t Size);
+    // progress counts include the bytes already on the server. Info["signature"] records what the
+    // stored bytes are read from (TFileReader::SourceSignature) before the first of them is sent.
+    // With Options.HashFile the MD5 of the whole file is computed on the way (the bytes before
+    // ResumeOffset are hashed first) and returned; otherwise, or when the store did not read the
+    // whole file, the result is empty.
+    struct TStoreOptions {
+        bool HashFile = false;
+        // When not empty: the signature the resume decision was made on. A file that no longer
+        // matches it fails the store instead of appending other bytes to the server's copy.
+        std::string ExpectedSource;
+    };
+    std::string FtpPutFile(bool Append, int64_t ResumeOffset, int64_t Start, int64_t Size,
+                           const TStoreOptions& Options);
+    void FtpPutFile(bool Append, int64_t ResumeOffset, int64_t Start, int64_t Size) {
+        (void)FtpPutFile(Append, ResumeOffset, Start, Size, TStoreOptions());
+    }
+    // The MD5 a reader computed while the file went out, or, when it did not see every byte,
+    // FileMD5() (a second read of the file).
+    std::string StreamedOrFileMD5(const TFileReader* Reader) const;
 
 private:
     std::string FFileName;

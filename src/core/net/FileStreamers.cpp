@@ -1,11 +1,18 @@
 #include "core/net/FileStreamers.h"
 
+#include <QByteArrayView>
+#include <QCryptographicHash>
+
+#include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quillo {
 
@@ -18,6 +25,15 @@ std::string Quoted(const std::string& Name) {
 bool SameTime(const struct stat& St, int64_t Seconds, int64_t Nanoseconds) {
     return St.st_mtim.tv_sec == Seconds && St.st_mtim.tv_nsec == Nanoseconds;
 }
+
+std::string Signature(int64_t Size, int64_t Seconds, int64_t Nanoseconds) {
+    char Text[80];
+    std::snprintf(Text, sizeof Text, "%" PRId64 ":%" PRId64 ".%09" PRId64, Size, Seconds, Nanoseconds);
+    return Text;
+}
+
+// Bytes hashed per read when the digest has to catch up without the upload reading them.
+constexpr int64_t DigestReadSize = 1 << 20;
 
 } // namespace
 
@@ -71,17 +87,10 @@ void TFileReader::CheckUnchanged() {
                                " was changed by another program while it was being read");
 }
 
-int64_t TFileReader::Read(void* Buffer, int64_t Count) {
-    if (Count <= 0)
-        return 0;
-    if (Count > WindowEnd - Position)
-        Count = WindowEnd - Position;
-    if (Count == 0)
-        return 0;
+void TFileReader::ReadExactly(char* Out, int64_t Count, int64_t At) {
     int64_t Done = 0;
-    auto* Out = static_cast<char*>(Buffer);
     while (Done < Count) {
-        const ssize_t N = ::pread(FFd, Out + Done, static_cast<size_t>(Count - Done), Position + Done);
+        const ssize_t N = ::pread(FFd, Out + Done, static_cast<size_t>(Count - Done), At + Done);
         if (N < 0) {
             if (errno == EINTR)
                 continue;
@@ -95,8 +104,71 @@ int64_t TFileReader::Read(void* Buffer, int64_t Count) {
     // A write that landed before or while we read shows in the size or time now; checking once
     // after each read also covers changes made between two reads.
     CheckUnchanged();
-    Position += Done;
-    return Done;
+}
+
+int64_t TFileReader::Read(void* Buffer, int64_t Count) {
+    if (Count <= 0)
+        return 0;
+    if (Count > WindowEnd - Position)
+        Count = WindowEnd - Position;
+    if (Count == 0)
+        return 0;
+    auto* Out = static_cast<char*>(Buffer);
+    ReadExactly(Out, Count, Position);
+    if (FDigest)
+        Digest(Out, Position, Count);
+    Position += Count;
+    return Count;
+}
+
+void TFileReader::EnableDigest() {
+    if (!FDigest) {
+        FDigest = std::make_unique<QCryptographicHash>(QCryptographicHash::Md5);
+        FDigestedTo = 0;
+    }
+}
+
+void TFileReader::Digest(const char* Data, int64_t At, int64_t Count) {
+    if (At > FDigestedTo)
+        DigestThrough(At);
+    const int64_t End = At + Count;
+    if (End <= FDigestedTo)
+        return;
+    const int64_t Skip = FDigestedTo - At; // already hashed by an earlier read of these bytes
+    FDigest->addData(QByteArrayView(Data + Skip, static_cast<qsizetype>(Count - Skip)));
+    FDigestedTo = End;
+}
+
+void TFileReader::DigestThrough(int64_t Offset) {
+    if (!FDigest)
+        return;
+    Offset = std::min(Offset, FileSize);
+    if (Offset <= FDigestedTo)
+        return;
+    std::vector<char> Buffer(static_cast<size_t>(std::min(DigestReadSize, Offset - FDigestedTo)));
+    while (FDigestedTo < Offset) {
+        const int64_t N = std::min<int64_t>(static_cast<int64_t>(Buffer.size()), Offset - FDigestedTo);
+        ReadExactly(Buffer.data(), N, FDigestedTo);
+        FDigest->addData(QByteArrayView(Buffer.data(), static_cast<qsizetype>(N)));
+        FDigestedTo += N;
+    }
+}
+
+std::string TFileReader::FileDigest() const {
+    if (!FDigest || FDigestedTo != FileSize)
+        return {};
+    return FDigest->result().toHex().toUpper().toStdString();
+}
+
+std::string TFileReader::SourceSignature() const {
+    return Signature(FileSize, FModSeconds, FModNanoseconds);
+}
+
+std::string FileSourceSignature(const std::string& FileName) {
+    struct stat St {};
+    if (::stat(FileName.c_str(), &St) != 0 || !S_ISREG(St.st_mode))
+        return {};
+    return Signature(St.st_size, St.st_mtim.tv_sec, St.st_mtim.tv_nsec);
 }
 
 } // namespace quillo

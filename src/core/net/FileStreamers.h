@@ -4,8 +4,11 @@
 // window's start.
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+class QCryptographicHash;
 
 namespace quillo {
 
@@ -42,6 +45,26 @@ public:
 
     const std::string& FileName() const { return FFileName; }
 
+    // The MD5 of the file, computed from the bytes this reader hands out, so that an upload
+    // reads its file once. Once enabled, every byte read is hashed in file order; a read that
+    // starts beyond what has been hashed first hashes the bytes in between (an FTP store that
+    // resumes at an offset), and bytes read a second time (a request body sent again after a
+    // redirect) are not hashed twice. The hash covers file offsets from 0, whatever the window.
+    void EnableDigest();
+    bool DigestEnabled() const { return FDigest != nullptr; }
+    // Hashes the bytes up to file offset Offset (clamped to the file) that are not hashed yet,
+    // with reads of its own; the position does not move. Raises EFileStreamError like Read.
+    void DigestThrough(int64_t Offset);
+    // File offset up to which the bytes are hashed.
+    int64_t DigestedTo() const { return FDigestedTo; }
+    // 32 upper-case hexadecimal digits once every byte of the file has been hashed; empty
+    // before (or when no digest is enabled), so a partial hash can never pass for the file's.
+    std::string FileDigest() const;
+
+    // "size:seconds.nanoseconds" of the modification time when the reader opened the file: what
+    // a partial upload was made from (see FileSourceSignature).
+    std::string SourceSignature() const;
+
     // Absolute file offsets, 0 <= WindowStart <= Position <= WindowEnd <= FileSize.
     int64_t WindowStart = 0;
     int64_t Position = 0;
@@ -50,11 +73,20 @@ public:
 
 private:
     void CheckUnchanged();
+    // Reads exactly Count bytes at file offset At, raising when the file is shorter or changed.
+    void ReadExactly(char* Out, int64_t Count, int64_t At);
+    void Digest(const char* Data, int64_t At, int64_t Count);
 
     std::string FFileName;
     int FFd = -1;
     int64_t FModSeconds = 0; // modification time when opened
     int64_t FModNanoseconds = 0;
+    std::unique_ptr<QCryptographicHash> FDigest;
+    int64_t FDigestedTo = 0;
 };
+
+// The signature of the file as it is now (see TFileReader::SourceSignature); empty when it
+// cannot be read.
+std::string FileSourceSignature(const std::string& FileName);
 
 } // namespace quillo
