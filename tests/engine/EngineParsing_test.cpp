@@ -5,7 +5,9 @@
 #include "core/app/MyUtils.h"
 #include "core/engine/BrimvaultHttpUploader.h"
 #include "core/engine/PluginManager.h"
+#include "core/engine/Redaction.h"
 #include "core/engine/ServiceSite.h"
+#include "core/net/CurlSupport.h"
 #include "core/net/FileStreamers.h"
 #include "core/net/FtpClient.h"
 #include "core/net/IdHTTPEx.h"
@@ -340,3 +342,40 @@ TEST_F(RegistryTest, TheFirstOfTwoEntriesWithTheSameNameWins) {
 }
 
 } // namespace
+
+TEST(Redaction, EveryFormOfASecretIsReplaced) {
+    const std::vector<std::string> Secrets = {"p w&=%", "proxyuser", "", "ab"};
+    struct Case {
+        std::string Text, Expected;
+    };
+    const Case Cases[] = {
+        {"login p w&=% refused", "login ***** refused"},
+        {"pass=%70%20%77%26%3D%25&size=1", "pass=*****&size=1"},
+        {"pass=%70%20%77%26%3d%25", "pass=*****"},
+        {"pass=p%20w%26%3D%25", "pass=*****"},
+        {"pass=p+w%26%3d%25", "pass=*****"},
+        {"user proxyuser and proxyuser", "user ***** and *****"},
+        // A two-letter secret is replaced only where it cannot be an ordinary word.
+        {"about %61%62 tab", "about ***** tab"},
+        {"nothing here", "nothing here"},
+    };
+    for (const Case& C : Cases)
+        EXPECT_EQ(RedactSecrets(C.Text, Secrets), C.Expected) << C.Text;
+    EXPECT_EQ(RedactSecrets("***", {"***"}), "*****");
+}
+
+TEST(Redaction, UrlsInMessagesLoseUserInformationQueryAndFragment) {
+    struct Case {
+        const char* Url;
+        const char* Shown;
+    };
+    const Case Cases[] = {
+        {"http://h:81/cgi-bin/upload.cgi?action=commit&user=%61&pass=%62", "http://h:81/cgi-bin/upload.cgi"},
+        {"http://me:secret@h/x#frag", "http://h/x"},
+        {"ftp://u:p@w@[::1]:21", "ftp://[::1]:21"},
+        {"/relative?pass=x", "/relative"},
+        {"http://h?pass=x", "http://h"},
+    };
+    for (const Case& C : Cases)
+        EXPECT_EQ(curlsupport::UrlForMessages(C.Url), C.Shown) << C.Url;
+}

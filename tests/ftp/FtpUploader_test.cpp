@@ -14,10 +14,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -25,6 +29,21 @@ using namespace quillo;
 using namespace quillo::test;
 
 namespace {
+
+// A loopback port that nothing listens on (bound and released at once).
+int UnusedLoopbackPort() {
+    const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in Addr{};
+    Addr.sin_family = AF_INET;
+    Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Len = sizeof Addr;
+    int Port = 0;
+    if (::bind(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) == 0 &&
+        ::getsockname(Fd, reinterpret_cast<sockaddr*>(&Addr), &Len) == 0)
+        Port = ntohs(Addr.sin_port);
+    ::close(Fd);
+    return Port;
+}
 
 class FtpUploaderTest : public TServiceUploadTest {
 protected:
@@ -463,6 +482,73 @@ TEST_F(FtpUploaderTest, MD5FromTheResumeDataIsReused) {
     EXPECT_EQ(V->WorkResult(), trFailed);
     EXPECT_EQ(V->ErrorText(), "No download link");
     EXPECT_EQ(V->Attempts(), 1);
+}
+
+TEST_F(FtpUploaderTest, NoOutputOfAFailingCommitCarriesThePasswords) {
+    const std::string Password = "p w&=%";
+    const std::string ProxyPassword = "Pr0xy s3cret";
+    // Every form a URL or a message could give them.
+    std::vector<std::string> Forms;
+    for (const std::string& P : {Password, ProxyPassword}) {
+        const std::string All = UrlEncodeAll(P);
+        Forms.push_back(P);
+        Forms.push_back(All);
+        Forms.push_back(QString::fromStdString(All).toLower().toStdString());
+        Forms.push_back(QUrl::toPercentEncoding(QString::fromStdString(P)).toStdString());
+    }
+    struct Case {
+        const char* What;
+        QJsonObject Faults;
+        bool DeadProxy;
+    };
+    const Case Cases[] = {
+        {"commit connection dropped",
+         {{"fail_next", 1000}, {"fail_mode", "drop"}, {"fail_path", "/cgi-bin/"}},
+         false},
+        {"commit answered 500", {{"upload_status", 500}}, false},
+        {"commit refused",
+         {{"commit_error_status", 403}, {"reply_body", "ERROR: Invalid login p w&=%"}},
+         false},
+        {"commit through a proxy that is not there", {}, true},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.What);
+        ASSERT_TRUE(Service->ResetFaults());
+        ASSERT_TRUE(Service->ClearLog());
+        UseAccount("abc", Password);
+        ChangeSettings([&](TAppSettings& S) {
+            S.UploadManager.RetryCount = 1;
+            S.InternetConnection.UserName = "proxyman";
+            S.InternetConnection.Password = ProxyPassword;
+            if (C.DeadProxy) {
+                S.InternetConnection.UseProxy = true;
+                S.InternetConnection.ProxyType = 1; // the HTTP requests only; FTP goes direct
+                S.InternetConnection.Proxy = "127.0.0.1:" + std::to_string(UnusedLoopbackPort());
+            }
+        });
+        if (!C.Faults.isEmpty()) {
+            ASSERT_TRUE(Service->SetFaults(C.Faults));
+        }
+        const std::string File = WriteScratchFile(PatternBytes(5000, 47), "secret.bin");
+        Recorder.Events.clear();
+        auto U = MakeUploader();
+        ASSERT_TRUE(Run(*U, File, "", ResumeOn()));
+        ASSERT_NE(U->WorkResult(), trSuccess);
+        ASSERT_FALSE(U->ErrorText().empty());
+        // The commit went out with the password (the service needs it) ...
+        if (!C.DeadProxy) {
+            ASSERT_FALSE(Service->HttpRequests("/cgi-bin/upload.cgi").isEmpty());
+        }
+        // ... and nothing the program shows, saves or prints carries it.
+        std::vector<std::string> Outputs = {U->ErrorText(), U->StatusText(), U->StateText(), U->Info.Text()};
+        for (const TRecordedEvent& E : Recorder.Events) {
+            Outputs.push_back(E.StateText);
+            Outputs.push_back(E.ErrorText);
+        }
+        for (const std::string& Out : Outputs)
+            for (const std::string& Form : Forms)
+                EXPECT_EQ(Out.find(Form), std::string::npos) << Form << " in: " << Out;
+    }
 }
 
 TEST_F(FtpUploaderTest, WithoutAccountNothingIsSent) {

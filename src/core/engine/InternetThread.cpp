@@ -2,6 +2,7 @@
 
 #include "core/app/MyUtils.h"
 #include "core/app/Settings.h"
+#include "core/engine/Redaction.h"
 #include "core/net/FtpClient.h"
 #include "core/net/IdHTTPEx.h"
 #include "core/net/InternetSpeedLimiter.h"
@@ -209,14 +210,16 @@ void TInternetThread::RunCycle() {
             break;
         } catch (const EITError& E) {
             FWorkResult = trFailed;
-            FErrorText = E.what();
+            FErrorText = RedactSettingsSecrets(E.what());
             break;
         } catch (const std::exception& E) {
             if (AbortRequested() || !SetResultUnlessAborted(FWorkResult, trError)) {
                 FErrorText = "Aborted by user";
                 break;
             }
-            FErrorText = E.what();
+            // Library messages may quote a request or a reply; the error text is shown, saved in
+            // the jobs file and printed by quillo-cli.
+            FErrorText = RedactSettingsSecrets(E.what());
             if (!IsNetworkError(E))
                 break;
         } catch (...) {
@@ -368,7 +371,7 @@ void TInternetThread::NotifyEvent(TInternetThreadEvent Event, const std::string&
         FlushProgress();
     FLastEvent = Event;
     if (Event == ieStatusText)
-        FStatusText = Text;
+        FStatusText = RedactSettingsSecrets(Text);
     Deliver(Event);
 }
 

@@ -11,6 +11,22 @@ void GlobalInit() {
     std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+std::string UrlForMessages(const std::string& Url) {
+    size_t AuthorityStart = 0;
+    if (const size_t Scheme = Url.find("://"); Scheme != std::string::npos)
+        AuthorityStart = Scheme + 3;
+    size_t AuthorityEnd = Url.find_first_of("/?#", AuthorityStart);
+    if (AuthorityEnd == std::string::npos)
+        AuthorityEnd = Url.size();
+    std::string Out = Url.substr(0, AuthorityStart);
+    const std::string Authority = Url.substr(AuthorityStart, AuthorityEnd - AuthorityStart);
+    const size_t At = Authority.rfind('@');
+    Out += At == std::string::npos ? Authority : Authority.substr(At + 1);
+    const size_t PathEnd = Url.find_first_of("?#", AuthorityEnd);
+    Out += Url.substr(AuthorityEnd, (PathEnd == std::string::npos ? Url.size() : PathEnd) - AuthorityEnd);
+    return Out;
+}
+
 std::string UrlHost(const std::string& Host) {
     if (Host.find(':') != std::string::npos && (Host.empty() || Host.front() != '['))
         return "[" + Host + "]";

@@ -24,6 +24,11 @@ void ApplyConfig(CURL* Easy, const TProxyConfig& Config, bool RawTunnel);
 [[noreturn]] void RaiseCurlError(CURL* Easy, CURLcode Code, const char* ErrorBuffer,
                                  const std::string& Target);
 
+// The URL as error messages may show it: scheme, host, port and path, without the user
+// information before "@", the query and the fragment, which may carry credentials (the FTP
+// commit call has the account password in its query).
+std::string UrlForMessages(const std::string& Url);
+
 // "host" or "[v6-host]" for a URL authority.
 std::string UrlHost(const std::string& Host);
 

@@ -430,7 +430,8 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
                 throw EAbortedError();
             if (TimedOut)
                 throw ETimeoutError("Read timed out.");
-            curlsupport::RaiseCurlError(Easy, Done ? Result : CURLE_RECV_ERROR, ErrorBuffer, Url);
+            curlsupport::RaiseCurlError(Easy, Done ? Result : CURLE_RECV_ERROR, ErrorBuffer,
+                                        curlsupport::UrlForMessages(Url));
         }
         CloseWork();
 
@@ -449,7 +450,7 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
                 curl_url_get(U, CURLUPART_URL, &Full, 0);
             curl_url_cleanup(U);
             if (!Full)
-                throw EProtocolError("Invalid redirect location: " + Next);
+                throw EProtocolError("Invalid redirect location: " + curlsupport::UrlForMessages(Next));
             Url = Full;
             curl_free(Full);
             // 307/308 repeat the request as it was; the others continue with a GET.
