@@ -43,6 +43,17 @@ inline long RssKb() {
     return ProcStatusKb("VmRSS");
 }
 
+// Bytes this process has read so far through read-like calls (rchar of /proc/self/io): files,
+// sockets and pipes alike; -1 when it cannot be read.
+inline int64_t ReadCharsOfProcess() {
+    std::ifstream Io("/proc/self/io");
+    std::string Line;
+    while (std::getline(Io, Line))
+        if (Line.rfind("rchar:", 0) == 0)
+            return std::atoll(Line.c_str() + 6);
+    return -1;
+}
+
 inline double Median(std::vector<double> V) {
     std::sort(V.begin(), V.end());
     return V.empty() ? 0 : V[V.size() / 2];

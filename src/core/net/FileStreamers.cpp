@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -61,6 +62,7 @@ TFileReader::TFileReader(const std::string& FileName, int64_t Start, int64_t Siz
 }
 
 TFileReader::~TFileReader() {
+    WaitForHash();
     if (FFd >= 0)
         ::close(FFd);
 }
@@ -113,12 +115,33 @@ int64_t TFileReader::Read(void* Buffer, int64_t Count) {
         Count = WindowEnd - Position;
     if (Count == 0)
         return 0;
+    CheckUnchanged();
     auto* Out = static_cast<char*>(Buffer);
-    ReadExactly(Out, Count, Position);
-    if (FDigest)
-        Digest(Out, Position, Count);
+    int64_t Done = 0;
+    while (Done < Count) {
+        const int64_t At = Position + Done;
+        if (At < FBlockStart || At >= FBlockStart + FBlockLength)
+            FillBlock(At);
+        const int64_t N = std::min(Count - Done, FBlockStart + FBlockLength - At);
+        std::memcpy(Out + Done, FBlock.data() + (At - FBlockStart), static_cast<size_t>(N));
+        Done += N;
+    }
     Position += Count;
+    FCoveredTo = std::max(FCoveredTo, Position);
     return Count;
+}
+
+void TFileReader::FillBlock(int64_t At) {
+    WaitForHash();
+    const int64_t N = std::min(ReadAheadSize, WindowEnd - At);
+    if (static_cast<int64_t>(FBlock.size()) < N)
+        FBlock.resize(static_cast<size_t>(N));
+    FBlockLength = 0; // not valid until the read has succeeded
+    ReadExactly(FBlock.data(), N, At);
+    FBlockStart = At;
+    FBlockLength = N;
+    if (FDigest)
+        HashBlock();
 }
 
 void TFileReader::EnableDigest() {
@@ -128,23 +151,43 @@ void TFileReader::EnableDigest() {
     }
 }
 
-void TFileReader::Digest(const char* Data, int64_t At, int64_t Count) {
-    if (At > FDigestedTo)
-        DigestThrough(At);
-    const int64_t End = At + Count;
+void TFileReader::WaitForHash() const {
+    if (FPendingHash.valid())
+        FPendingHash.get();
+}
+
+void TFileReader::HashBlock() {
+    if (FBlockStart > FDigestedTo)
+        DigestThrough(FBlockStart);
+    const int64_t End = FBlockStart + FBlockLength;
     if (End <= FDigestedTo)
         return;
-    const int64_t Skip = FDigestedTo - At; // already hashed by an earlier read of these bytes
-    FDigest->addData(QByteArrayView(Data + Skip, static_cast<qsizetype>(Count - Skip)));
+    const int64_t Skip = FDigestedTo - FBlockStart; // already hashed by an earlier read of these bytes
+    const QByteArrayView Bytes(FBlock.data() + Skip, static_cast<qsizetype>(End - FDigestedTo));
     FDigestedTo = End;
+    // The hash runs beside the upload: by the time the block has been sent it is done, so
+    // hashing costs the upload no time where a second core is free.
+    constexpr qsizetype InlineHashSize = 64 * 1024;
+    if (Bytes.size() >= InlineHashSize) {
+        try {
+            FPendingHash =
+                std::async(std::launch::async, [Hash = FDigest.get(), Bytes] { Hash->addData(Bytes); });
+            return;
+        } catch (const std::system_error&) {
+            // No thread to be had: hash here.
+        }
+    }
+    FDigest->addData(Bytes);
 }
 
 void TFileReader::DigestThrough(int64_t Offset) {
     if (!FDigest)
         return;
     Offset = std::min(Offset, FileSize);
+    FCoveredTo = std::max(FCoveredTo, Offset);
     if (Offset <= FDigestedTo)
         return;
+    WaitForHash();
     std::vector<char> Buffer(static_cast<size_t>(std::min(DigestReadSize, Offset - FDigestedTo)));
     while (FDigestedTo < Offset) {
         const int64_t N = std::min<int64_t>(static_cast<int64_t>(Buffer.size()), Offset - FDigestedTo);
@@ -155,8 +198,11 @@ void TFileReader::DigestThrough(int64_t Offset) {
 }
 
 std::string TFileReader::FileDigest() const {
-    if (!FDigest || FDigestedTo != FileSize)
+    // Read ahead, the hash may cover bytes that were never handed out; it counts only once the
+    // reads (or DigestThrough) have reached the end of the file.
+    if (!FDigest || FDigestedTo != FileSize || FCoveredTo != FileSize)
         return {};
+    WaitForHash();
     return FDigest->result().toHex().toUpper().toStdString();
 }
 

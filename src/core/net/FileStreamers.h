@@ -4,9 +4,11 @@
 // window's start.
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class QCryptographicHash;
 
@@ -40,8 +42,11 @@ public:
     // Reads up to Count bytes (cut to the window); returns the bytes read, 0 at the window end.
     // Other programs may write to the file meanwhile (Linux cannot prevent it): a file whose size
     // or modification time differs from when it was opened raises EFileStreamError instead of
-    // handing out a mix of old and new bytes; so does a file that became too short.
+    // handing out a mix of old and new bytes; so does a file that became too short. The file is
+    // read ahead in blocks of ReadAheadSize, so a stream of small reads costs few system calls;
+    // the check runs on every call all the same.
     int64_t Read(void* Buffer, int64_t Count);
+    static constexpr int64_t ReadAheadSize = 1 << 20;
 
     const std::string& FileName() const { return FFileName; }
 
@@ -75,14 +80,25 @@ private:
     void CheckUnchanged();
     // Reads exactly Count bytes at file offset At, raising when the file is shorter or changed.
     void ReadExactly(char* Out, int64_t Count, int64_t At);
-    void Digest(const char* Data, int64_t At, int64_t Count);
+    // Reads the block that starts at file offset At and hashes what of it is new.
+    void FillBlock(int64_t At);
+    void HashBlock();
+    // Until the helper thread has hashed the last block; it reads FBlock meanwhile.
+    void WaitForHash() const;
 
     std::string FFileName;
     int FFd = -1;
     int64_t FModSeconds = 0; // modification time when opened
     int64_t FModNanoseconds = 0;
+    std::vector<char> FBlock;
+    int64_t FBlockStart = 0;
+    int64_t FBlockLength = 0;
     std::unique_ptr<QCryptographicHash> FDigest;
     int64_t FDigestedTo = 0;
+    int64_t FCoveredTo = 0; // the furthest file offset handed out by Read or passed to DigestThrough
+    // Large blocks are hashed on a helper thread while the upload sends them; declared last so
+    // that it ends before the buffer and the hash it uses go away.
+    mutable std::future<void> FPendingHash;
 };
 
 // The signature of the file as it is now (see TFileReader::SourceSignature); empty when it
