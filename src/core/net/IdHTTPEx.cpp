@@ -10,6 +10,10 @@
 
 #include <curl/curl.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -108,6 +112,10 @@ public:
     bool TimedOut = false;
     int64_t ChunkLimit = DefaultSendBufferSize;
     char ErrorBuffer[CURL_ERROR_SIZE] = {};
+    // The request's socket, and whether its small body writes are being gathered (TCP_CORK).
+    curl_socket_t Socket = CURL_SOCKET_BAD;
+    bool Corked = false;
+    void Cork(bool On);
 
     int64_t FillBody(char* Buffer, int64_t Max);
     void FireWorkBegin(TWorkMode Mode, int64_t Max);
@@ -120,7 +128,26 @@ public:
     static size_t HeaderCallback(char* Buffer, size_t Size, size_t Count, void* User);
     static int PrereqCallback(void* User, char*, char*, int, int);
     static int XferInfoCallback(void* User, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static int SockOptCallback(void* User, curl_socket_t Socket, curlsocktype Purpose);
 };
+
+// A large body sent in writes of the write size reaches the peer in full segments rather than one
+// segment per write, as curl's own uploads do with their 64 KB buffer. Only the body is gathered
+// (the connection, a proxy's handshake and the headers are not held back), never while the
+// global limit paces the sends, and the last write is let out at once.
+void TIdHTTPEx::TImpl::Cork(bool On) {
+    if (On == Corked || Socket == CURL_SOCKET_BAD)
+        return;
+    const int Value = On ? 1 : 0;
+    if (::setsockopt(Socket, IPPROTO_TCP, TCP_CORK, &Value, sizeof Value) == 0)
+        Corked = On;
+}
+
+int TIdHTTPEx::TImpl::SockOptCallback(void* User, curl_socket_t Socket, curlsocktype Purpose) {
+    if (Purpose == CURLSOCKTYPE_IPCXN)
+        static_cast<TImpl*>(User)->Socket = Socket;
+    return CURL_SOCKOPT_OK;
+}
 
 void TIdHTTPEx::TImpl::FireWorkBegin(TWorkMode Mode, int64_t Max) {
     (Mode == wmWrite ? WriteWorkOpen : ReadWorkOpen) = true;
@@ -179,6 +206,13 @@ size_t TIdHTTPEx::TImpl::ReadCallback(char* Buffer, size_t Size, size_t Count, v
         const int64_t Want = std::min<int64_t>(static_cast<int64_t>(Size * Count), Impl->ChunkLimit);
         if (Want <= 0 || Impl->BodySent >= Impl->BodySize)
             return 0;
+        constexpr int64_t CorkFrom = 256 * 1024;
+        if (Impl->BodySent == 0 && Impl->BodySize >= CorkFrom && Impl->Stack->SendLimit.load() <= 0)
+            Impl->Cork(true);
+        // Uncorking flushes what is gathered; the last write, which curl makes after this call,
+        // then goes out at once.
+        if (Impl->BodySent + Want >= Impl->BodySize)
+            Impl->Cork(false);
         const int64_t Sent = Impl->Stack->Send(
             Want, [&](int64_t Allowed) { return Impl->FillBody(Buffer, Allowed); }, &Impl->Self.FAborted);
         if (Impl->Self.FAborted.load())
@@ -311,6 +345,8 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
         ConnectionUp = false;
         TimedOut = false;
         ErrorBuffer[0] = 0;
+        Socket = CURL_SOCKET_BAD;
+        Corked = false;
 
         // No curl_easy_reset: it would drop the cookie store's set-up; every option that matters
         // is set afresh below instead.
@@ -377,6 +413,8 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
         curl_easy_setopt(Easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(Easy, CURLOPT_XFERINFOFUNCTION, &TImpl::XferInfoCallback);
         curl_easy_setopt(Easy, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(Easy, CURLOPT_SOCKOPTFUNCTION, &TImpl::SockOptCallback);
+        curl_easy_setopt(Easy, CURLOPT_SOCKOPTDATA, this);
 
         // Cookies switched off: keep the store aside so that nothing is sent or stored.
         curl_slist* SavedCookies = nullptr;
