@@ -158,6 +158,25 @@ private:
     std::string& FOut;
 };
 
+// An entry that carries nothing at all: what a run of zero bytes reads as (a file system that
+// crashed can leave a file of zeros). This program never writes one, since every task it creates
+// names its file, so such an entry is damage, not thousands of tasks without a file.
+bool IsBlank(const TUploadJobData& t) {
+    return t.FileName.empty() && t.FileSize == 0 && t.UploadName.empty() && t.Description.empty() &&
+           t.Method.empty() && t.Reserved == decltype(t.Reserved){} && t.StatusText.empty() &&
+           t.ResumeInfo.empty();
+}
+
+bool IsBlank(const TFinishedUploadJobData& f) {
+    std::uint64_t start, end;
+    std::memcpy(&start, &f.StartTime, sizeof start);
+    std::memcpy(&end, &f.EndTime, sizeof end);
+    return f.FileName.empty() && f.FileSize == 0 && f.UploadName.empty() && f.Description.empty() &&
+           f.Method.empty() && start == 0 && end == 0 && f.Result.empty();
+}
+
+const char* const kBlankEntry = "an empty entry (no file name, no upload method, nothing else)";
+
 std::string EntriesText(std::size_t n) {
     return n == 1 ? "1 entry" : std::to_string(n) + " entries";
 }
@@ -183,11 +202,15 @@ TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName) {
             if (kind == kFinishedKind) {
                 auto f = std::make_unique<TFinishedUploadJobData>();
                 reader.Finished(*f);
+                if (IsBlank(*f))
+                    throw TEntryError{kBlankEntry};
                 r.Finished.push_back(std::move(f));
             } else if (IsValidJobState(kind)) {
                 auto t = std::make_unique<TUploadJobData>();
                 t->State = static_cast<TJobState>(kind);
                 reader.Task(*t);
+                if (IsBlank(*t))
+                    throw TEntryError{kBlankEntry};
                 if (t->State == jsUploading) {
                     t->State = jsError;
                     t->StatusText = improperlyTerminated;

@@ -44,7 +44,9 @@ struct TJobsReadResult {
 // Parses jobs-file bytes from the stream's current position to its end. Tasks saved as
 // Uploading come back as Error with the "improperly terminated" text; progress fields are zero.
 // A length that announces more bytes than remain, an entry cut short (also inside a fixed-size
-// field or right after its marker) and an unknown kind byte (above 4) end the read with an error.
+// field or right after its marker), an unknown kind byte (above 4) and an entry whose fields are
+// all empty or zero (what a file of zero bytes holds; never written by this program) end the read
+// with an error.
 // `displayName` names the source in the error text.
 TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName);
 TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& displayName = "quillo.jobs");
