@@ -12,7 +12,8 @@
 // Bytes other than 0x00 where an entry may start are skipped. The writer puts the tasks first in
 // queue order, then the finished records in list order.
 //
-// Both directions run on the user-interface thread. Problems reach the user through a
+// Reading and taking the bytes of a save (JobsToBytes) run on the user-interface thread; the
+// write itself may run elsewhere (TJobsWriter). Problems reach the user through a
 // TJobsErrorReporter (caption "Error" and a text): the GUI shows a message box, the headless front
 // end prints it. Nothing is retried.
 
@@ -72,5 +73,11 @@ bool LoadJobsFromBytes(TUploadQueue& queue, std::string_view bytes, const TJobsE
 // the previous file whole. Creates the folder when missing. Returns false when an error was
 // reported (the old file is then untouched).
 bool SaveJobs(const TUploadQueue& queue, const std::string& fileName, const TJobsErrorReporter& report);
+
+// The write step of SaveJobs alone, for bytes JobsToBytes made: creates the folder when missing
+// and replaces the file atomically. Raises EFileWriteError. Safe on any thread.
+void WriteJobsFile(const std::string& fileName, const std::string& bytes);
+// The text a failed save shows the user; Reason is the failure's message (may be empty).
+std::string JobsSaveErrorText(const std::string& fileName, const std::string& reason);
 
 } // namespace quillo
