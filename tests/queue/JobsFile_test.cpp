@@ -284,7 +284,7 @@ TEST(JobsFile, FinishedTaskIsSavedAsTheFinishedRecordItBecomes) {
         t.FileName = name;
         t.State = (name[1] == 'b' || name[1] == 'd') ? jsFinished : jsQueued;
         t.StartTime = 45000.25;
-        t.EndTime = 45000.5;
+        t.EndTime = name[1] == 'b' ? 45000.5 : 45000.4; // /d finished first
         t.StatusText = std::string("download-link=") + name + "\r\n";
         q.AppendTask(std::move(t));
     }
@@ -295,7 +295,7 @@ TEST(JobsFile, FinishedTaskIsSavedAsTheFinishedRecordItBecomes) {
     ASSERT_EQ(loaded.TaskCount(), 2u);
     EXPECT_EQ(loaded.Task(0).FileName, "/a");
     EXPECT_EQ(loaded.Task(1).FileName, "/c");
-    // The scheduler's tick would append them walking backwards: /d, then /b.
+    // The scheduler appends them in the order they finished: /d, then /b.
     ASSERT_EQ(loaded.FinishedCount(), 3u);
     EXPECT_EQ(loaded.Finished(0).FileName, "/done-before");
     EXPECT_EQ(loaded.Finished(1).FileName, "/d");

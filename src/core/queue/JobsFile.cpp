@@ -269,9 +269,12 @@ std::string JobsToBytes(const TUploadQueue& queue) {
     }
     for (std::size_t i = 0; i < queue.FinishedCount(); ++i)
         writer.Finished(queue.Finished(i));
-    // The scheduler's next tick walks the queue backwards, appending each Finished task.
-    for (auto it = finishedTasks.rbegin(); it != finishedTasks.rend(); ++it)
-        writer.Finished(MakeFinishedRecord(**it));
+    // The scheduler moves each into the finished list in the order they finished.
+    std::stable_sort(
+        finishedTasks.begin(), finishedTasks.end(),
+        [](const TUploadJobData* a, const TUploadJobData* b) { return a->EndTime < b->EndTime; });
+    for (const TUploadJobData* t : finishedTasks)
+        writer.Finished(MakeFinishedRecord(*t));
     lastSize.store(out.size(), std::memory_order_relaxed);
     return out;
 }

@@ -53,9 +53,9 @@ TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName);
 TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& displayName = "quillo.jobs");
 
 // The bytes of the jobs file for the queue as it is. A task in state Finished (waiting for the
-// next scheduler tick to move it) is written as the finished record it is about to become, after
-// the finished list (in reverse queue order, as the tick would append them), so that nothing is
-// lost and the file always reads back.
+// scheduler to move it) is written as the finished record it is about to become, after the
+// finished list (in the order they finished, by EndTime, as the scheduler appends them), so that
+// nothing is lost and the file always reads back.
 std::string JobsToBytes(const TUploadQueue& queue);
 
 // Reads the file and appends its entries to the queue's two lists (one insert notification per

@@ -471,7 +471,7 @@ void TScheduler::SetTaskState(std::size_t Index, TJobState NewState, bool Refres
         if (!still)
             return;
         // An upload that completed just as it was stopped keeps its links: it stays Finished
-        // and the next tick moves it, instead of being queued or delayed for a second upload.
+        // and moves on once it is saved, instead of being queued or delayed for a second upload.
         if (still->State != jsFinished || task.Uploader)
             still->State = NewState;
     }
@@ -496,8 +496,8 @@ void TScheduler::LaunchTask(std::size_t Index) {
     if (task.State == jsUploading)
         return;
     const TJobId id = task.Id();
-    // A task that ended on its own keeps its thread until the next tick; Start Now! may come
-    // first. Its old thread goes before a new one is attached, or it would be lost.
+    // A task that ended on its own keeps its thread until just after its last event; Start Now!
+    // may come first. Its old thread goes before a new one is attached, or it would be lost.
     if (task.Uploader) {
         FQueue.ReleaseThreadById(id);
         if (!FQueue.FindTask(id))
