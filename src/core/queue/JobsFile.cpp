@@ -252,11 +252,11 @@ TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& dis
     return ReadJobs(buffer, displayName);
 }
 
-std::string JobsToBytes(const TUploadQueue& queue) {
+void JobsToBytes(const TUploadQueue& queue, std::string& out) {
     // Growing the string step by step would copy the bytes several times over: start at the size
     // the last snapshot had (queues change little from one save to the next).
     static std::atomic<std::size_t> lastSize{0};
-    std::string out;
+    out.clear();
     out.reserve(lastSize.load(std::memory_order_relaxed) + 4096);
     TByteWriter writer(out);
     std::vector<const TUploadJobData*> finishedTasks;
@@ -276,6 +276,11 @@ std::string JobsToBytes(const TUploadQueue& queue) {
     for (const TUploadJobData* t : finishedTasks)
         writer.Finished(MakeFinishedRecord(*t));
     lastSize.store(out.size(), std::memory_order_relaxed);
+}
+
+std::string JobsToBytes(const TUploadQueue& queue) {
+    std::string out;
+    JobsToBytes(queue, out);
     return out;
 }
 

@@ -57,6 +57,9 @@ TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& dis
 // finished list (in the order they finished, by EndTime, as the scheduler appends them), so that
 // nothing is lost and the file always reads back.
 std::string JobsToBytes(const TUploadQueue& queue);
+// The same into Out, replacing what it held; its memory is reused (a snapshot of a big queue then
+// costs no fresh pages).
+void JobsToBytes(const TUploadQueue& queue, std::string& Out);
 
 // Reads the file and appends its entries to the queue's two lists (one insert notification per
 // list). A missing or empty file leaves the lists as they are, silently. On a damaged file the

@@ -50,6 +50,11 @@ std::uint64_t TJobsWriter::Completed() const {
     return FCompleted;
 }
 
+std::string TJobsWriter::TakeSpare() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return std::exchange(FSpare, {});
+}
+
 void TJobsWriter::Run() {
     for (;;) {
         TJob job;
@@ -75,9 +80,10 @@ void TJobsWriter::Run() {
         } catch (...) {
             outcome.Ok = false;
         }
-        job = TJob{}; // the snapshot's memory goes back before the next one is taken
+        job.Bytes.clear();
         {
             std::lock_guard<std::mutex> lock(FLock);
+            FSpare = std::move(job.Bytes); // capacity kept for the next snapshot
             FBusy = false;
             FCompleted = outcome.Seq;
             FOutcomes.push_back(std::move(outcome));

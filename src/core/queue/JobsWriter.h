@@ -57,6 +57,9 @@ public:
     std::vector<TOutcome> TakeOutcomes();
     // The sequence number of the last write that ended (0: none yet).
     std::uint64_t Completed() const;
+    // A string whose memory the last write no longer needs (empty, with its capacity), so that
+    // the next snapshot need not map fresh pages; an empty string when there is none.
+    std::string TakeSpare();
 
 private:
     struct TJob {
@@ -72,6 +75,7 @@ private:
     std::condition_variable FIdle;
     std::deque<TJob> FPending;
     std::vector<TOutcome> FOutcomes;
+    std::string FSpare;
     std::uint64_t FNextSeq = 1;
     std::uint64_t FCompleted = 0;
     bool FBusy = false;

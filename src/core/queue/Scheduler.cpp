@@ -189,10 +189,10 @@ void TScheduler::TakeSnapshot() {
     FBatchedSave = false;
     FSnapshotWanted = false;
     const std::string file = JobsFile();
-    std::string bytes;
+    std::string bytes = FWriter->TakeSpare();
     bool ok = true;
     try {
-        bytes = JobsToBytes(FQueue);
+        JobsToBytes(FQueue, bytes);
     } catch (const std::exception& e) {
         ok = false;
         FLastWriteOk = false;
@@ -236,7 +236,9 @@ bool TScheduler::Unconfirmed(TJobId Id) const {
 
 // Successes whose snapshot has been written, in the order they finished: the front end hears of
 // each, then it moves into the finished list. Each is taken off the list before anything is
-// called out, so a nested call never handles it twice.
+// called out, so a nested call never handles it twice. The move needs no save of its own: the
+// file already holds each as the finished record it becomes, in this order (JobsToBytes writes
+// Finished tasks after the finished list, in the order they finished).
 void TScheduler::ConfirmSaved() {
     bool moved = false;
     while (!FUnconfirmed.empty() && FUnconfirmed.front().InSnapshot && FUnconfirmed.front().Seq <= FWritten) {
@@ -251,12 +253,13 @@ void TScheduler::ConfirmSaved() {
         }
     }
     if (moved)
-        MembershipChanged();
+        MembershipChanged(false);
 }
 
 // Tasks left the queue for the finished list (or their threads went): save, repaint, summary.
-void TScheduler::MembershipChanged() {
-    SaveJobs();
+void TScheduler::MembershipChanged(bool Save) {
+    if (Save)
+        SaveJobs();
     if (FHooks.ViewsChanged)
         FHooks.ViewsChanged();
     FQueue.UpdateQueueSummary();
@@ -439,7 +442,7 @@ void TScheduler::CollectTasks(const std::vector<TJobId>& Ended) {
         changed = true;
     }
     if (changed)
-        MembershipChanged();
+        MembershipChanged(true);
 }
 
 void TScheduler::StopRunningTasks() {

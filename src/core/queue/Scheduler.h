@@ -181,7 +181,7 @@ private:
     void TakeBatchedSnapshot();
     void HandleWrites();
     void ConfirmSaved();
-    void MembershipChanged();
+    void MembershipChanged(bool Save);
     bool Unconfirmed(TJobId Id) const;
     bool MayLaunch() const;
     void PostAfterThreadEnded();
