@@ -1,8 +1,9 @@
 // Jobs-file throughput and memory: builds a queue of N tasks and N finished records (default
 // 100,000 each), saves it, loads it back and prints the times, the file size and the peak memory
 // of a process that only loads, relative to the file size. References measured in the same run:
-// reading the file's bytes into memory (for the load) and writing them to a file with fsync
-// (for the save). Works in a temporary folder only.
+// reading the file's bytes into memory (for the load), writing them to a file with fsync (for the
+// save) and copying them in memory (for the snapshot a save takes on the user-interface thread).
+// Works in a temporary folder only.
 //
 //   bench_jobs [N]
 //   bench_jobs --load FILE     (the child that measures a load alone)
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace quillo;
 using namespace quillo::bench;
@@ -124,6 +126,21 @@ int main(int argc, char** argv) {
     }
     const double writeRefMs = MsSince(start);
 
+    // The part of a save that stays on the user-interface thread (the background writer does the
+    // rest): the snapshot of the lists, against copying the same bytes into a fresh string.
+    std::vector<double> snapshot, copy;
+    for (int round = 0; round < 5; ++round) {
+        start = TClock::now();
+        const std::string taken = JobsToBytes(q);
+        snapshot.push_back(MsSince(start));
+        start = TClock::now();
+        std::string copied(taken.size(), '\0');
+        std::memcpy(copied.data(), taken.data(), taken.size());
+        copy.push_back(MsSince(start));
+        if (copied != taken)
+            return 1;
+    }
+
     // Reference for loading: the file's bytes read into memory (warm cache, as for the load).
     start = TClock::now();
     QFile raw(QString::fromStdString(file));
@@ -160,6 +177,9 @@ int main(int argc, char** argv) {
     std::printf("build queue in memory: %8.1f ms\n", buildMs);
     std::printf("save (write, fsync, rename): %8.1f ms   reference write+fsync: %8.1f ms   ratio %.2f\n",
                 saveMs, writeRefMs, saveMs / writeRefMs);
+    std::printf("snapshot (JobsToBytes):      %8.1f ms   reference copy:        %8.1f ms   ratio %.1f   "
+                "(the user-interface thread's part of a save)\n",
+                Median(snapshot), Median(copy), Median(snapshot) / Median(copy));
     std::printf("load:                        %8.1f ms   reference read:        %8.1f ms   ratio %.1f   "
                 "(%.0f MB/s)\n",
                 loadMs, readRefMs, loadMs / readRefMs, mb / (loadMs / 1000.0));

@@ -184,6 +184,9 @@ int CmdRun(TCliContext& Ctx, const TArgs& Args) {
     printer.ClearLive();
     if (exitCode != ecInterrupted)
         sched.SaveJobs();
+    // Saves are written in the background: the last one is on disk, and every success it holds
+    // has been printed, before the links are.
+    sched.FlushJobs();
 
     if (queue.FinishedCount() > finishedBefore) {
         std::cout << "\nLinks:\n";

@@ -137,6 +137,8 @@ int main(int argc, char** argv) {
     ctx.Queue.UpdateQueueSummary();
 
     const int rc = command->Queue(ctx, args);
+    // Saves are written in the background: end only once the last one is on disk.
+    ctx.Scheduler->FlushJobs();
     ctx.Scheduler.reset();
     return rc;
 }

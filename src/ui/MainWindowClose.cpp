@@ -41,8 +41,12 @@ void TMainWindow::FormClose() {
 }
 
 void TMainWindow::CloseSteps(bool ReleaseLock) {
+    // A slot freed from now on must not start the next task while the program ends.
+    if (ReleaseLock)
+        FScheduler.SetTimerEnabled(false);
     FScheduler.StopRunningTasks();
     FScheduler.SaveJobs();
+    FScheduler.FlushJobs(); // written in the background: on disk before the program ends
     const QRect b = Bounds();
     UpdateSettings([&](TAppSettings& s) { s.General.WindowRect = ToWindowRect(b); });
     // The store replaces the file atomically, so a failed save leaves the previous file whole;

@@ -28,5 +28,25 @@ TEST(IniTextTest, AWrittenValueStaysOnItsLine) {
     EXPECT_EQ(back.Serialize(), text);
 }
 
+// Some editors save UTF-8 "with signature": the byte-order mark must not hide the first header.
+TEST(IniTextTest, AByteOrderMarkIsNotPartOfTheFirstLine) {
+    const std::string body = "[General]\r\nFirstRun=0\r\n\r\n[UploadManager]\r\nParallelThreads=5\r\n\r\n";
+    for (const std::string& bom : {std::string("\xEF\xBB\xBF"), std::string()}) {
+        TIniText ini;
+        ini.Parse(bom + body);
+        EXPECT_EQ(ini.ReadInteger("General", "FirstRun", 1), 0) << bom.size();
+        EXPECT_EQ(ini.ReadInteger("UploadManager", "ParallelThreads", 2), 5);
+        EXPECT_EQ(ini.Serialize(), body) << "written back without the mark and without losing a section";
+    }
+    // Only a mark at the very start is one; the same bytes elsewhere stay where they are.
+    TIniText ini;
+    ini.Parse("[A]\r\nKey=\xEF\xBB\xBFvalue\r\n");
+    EXPECT_EQ(ini.ReadString("A", "Key", ""), "\xEF\xBB\xBFvalue");
+    for (const char* text : {"\xEF", "\xEF\xBB", "\xEF\xBB\xBF"}) {
+        ini.Parse(text);
+        EXPECT_EQ(ini.Serialize(), "");
+    }
+}
+
 } // namespace
 } // namespace quillo

@@ -317,6 +317,21 @@ TEST_F(SettingsTest, HandEditedFileKeepsUnknownKeysAndDropsComments) {
     EXPECT_EQ(ReadFile(Ini()), text);
 }
 
+// A hand-edited file saved by an editor that writes a UTF-8 byte-order mark.
+TEST_F(SettingsTest, AByteOrderMarkHidesNothing) {
+    LoadFrom("\xEF\xBB\xBF[General]\r\nFirstRun=0\r\nLanguageFile=German\r\n\r\n"
+             "[UploadManager]\r\nParallelThreads=3\r\n");
+    EXPECT_FALSE(AppSettings.General.FirstRun);
+    EXPECT_EQ(AppSettings.General.LanguageFile, "German");
+    EXPECT_EQ(AppSettings.UploadManager.ParallelThreads, 3);
+    SaveSettings();
+    const std::string text = ReadFile(Ini());
+    EXPECT_EQ(text.rfind("[General]\r\nFirstRun=0\r\n", 0), 0u) << text;
+    EXPECT_EQ(text.find("[General]", 1), std::string::npos) << "one General section, not two";
+    LoadSettings();
+    EXPECT_EQ(AppSettings.General.LanguageFile, "German");
+}
+
 TEST_F(SettingsTest, TextValuesStayOnOneLine) {
     UpdateSettings([](TAppSettings& s) { s.General.LastUploadHost = "x\r\n[Brimvault]\r\nUseAccount=1"; });
     SaveSettings();

@@ -355,5 +355,57 @@ TEST_F(CliTest, BadInputIsRefusedWithoutTouchingTheQueue) {
     EXPECT_TRUE(ftp.Err.contains(QStringLiteral("Brimvault account"))) << ftp.Err.toStdString();
 }
 
+// kill -9 right after 'run' printed "finished": the jobs file already holds the upload as
+// finished, and the next run does not send it again.
+TEST_F(CliTest, KillRightAfterFinishedIsPrintedKeepsTheRecord) {
+    for (int killAfter : {1, 3}) {
+        SCOPED_TRACE(killAfter);
+        for (int i = 0; i < 8; ++i)
+            MakeFile(QStringLiteral("k%1-%2.bin").arg(killAfter).arg(i), 20000 + i);
+        ASSERT_EQ(Run({"add", "--method", "HTTP Method", FFiles}).ExitCode, 0);
+        QProcess runner;
+        StartCli(runner, {"run"});
+        QStringList reported;
+        while (reported.size() < killAfter) {
+            if (!runner.canReadLine() && !runner.waitForReadyRead(30000))
+                break;
+            while (runner.canReadLine()) {
+                const QString line = QString::fromUtf8(runner.readLine()).trimmed();
+                if (line.startsWith(QStringLiteral("finished ")))
+                    reported << line.mid(9);
+            }
+        }
+        ::kill(pid_t(runner.processId()), SIGKILL);
+        runner.waitForFinished(10000);
+        for (const QString& line : QString::fromUtf8(runner.readAllStandardOutput()).split(QLatin1Char('\n')))
+            if (line.startsWith(QStringLiteral("finished ")))
+                reported << line.mid(9).trimmed();
+        ASSERT_GE(reported.size(), killAfter);
+
+        QStringList finished;
+        for (const QJsonValue& v : Json({"finished", "--json"}))
+            finished << QFileInfo(v[QStringLiteral("file")].toString()).fileName();
+        for (const QString& name : reported)
+            EXPECT_TRUE(finished.contains(name))
+                << name.toStdString() << " was printed as finished but is lost";
+
+        // The rest goes up on the next run; nothing printed as finished is sent a second time.
+        ASSERT_EQ(Run({"start", "--all"}).ExitCode, 0);
+        const TResult again = Run({"run"});
+        ASSERT_EQ(again.ExitCode, 0) << again.Out.toStdString() << again.Err.toStdString();
+        for (const QString& name : reported) {
+            int sent = 0;
+            for (const QJsonObject& e : FService.HttpRequests(QStringLiteral("/cgi-bin/upload.cgi")))
+                sent +=
+                    e.value(QStringLiteral("stored")).toObject().value(QStringLiteral("name")).toString() ==
+                    name;
+            EXPECT_EQ(sent, 1) << name.toStdString();
+        }
+        ASSERT_EQ(Run({"remove", "--all"}).ExitCode, 0);
+        for (const QString& f : QDir(FFiles).entryList(QDir::Files))
+            QFile::remove(FFiles + QLatin1Char('/') + f);
+    }
+}
+
 } // namespace
 } // namespace quillo

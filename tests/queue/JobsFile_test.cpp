@@ -284,7 +284,7 @@ TEST(JobsFile, FinishedTaskIsSavedAsTheFinishedRecordItBecomes) {
         t.FileName = name;
         t.State = (name[1] == 'b' || name[1] == 'd') ? jsFinished : jsQueued;
         t.StartTime = 45000.25;
-        t.EndTime = 45000.5;
+        t.EndTime = name[1] == 'b' ? 45000.5 : 45000.4; // /d finished first
         t.StatusText = std::string("download-link=") + name + "\r\n";
         q.AppendTask(std::move(t));
     }
@@ -295,7 +295,7 @@ TEST(JobsFile, FinishedTaskIsSavedAsTheFinishedRecordItBecomes) {
     ASSERT_EQ(loaded.TaskCount(), 2u);
     EXPECT_EQ(loaded.Task(0).FileName, "/a");
     EXPECT_EQ(loaded.Task(1).FileName, "/c");
-    // The scheduler's tick would append them walking backwards: /d, then /b.
+    // The scheduler appends them in the order they finished: /d, then /b.
     ASSERT_EQ(loaded.FinishedCount(), 3u);
     EXPECT_EQ(loaded.Finished(0).FileName, "/done-before");
     EXPECT_EQ(loaded.Finished(1).FileName, "/d");
@@ -415,6 +415,46 @@ TEST(JobsFile, DamagedFileIsReportedOnceAndKeptBesideForTheUser) {
     EXPECT_EQ(reports.Items[0].first, "Error");
     EXPECT_NE(reports.Items[0].second.find(path + ".damaged"), std::string::npos) << reports.Items[0].second;
     EXPECT_EQ(ReadAll(path + ".damaged"), damaged);
+}
+
+// What a crashed file system can leave: the file's length, but only zero bytes. Read naively,
+// 1 MiB of zeros is 27,594 tasks without a file name or method.
+TEST(JobsFile, AFileOfZerosIsDamageNotThousandsOfEmptyTasks) {
+    const std::string path = JobsPath();
+    const std::string good = SampleEntries().front();
+    const std::string zeros(1 << 20, '\0');
+    struct {
+        const char* Name;
+        std::string File;
+        std::size_t Kept;
+    } cases[] = {
+        {"only zeros", zeros, 0},
+        {"zeros after an entry", good + zeros, 1},
+        {"one blank finished entry", Bytes({0, 3}) + std::string(44, '\0') + good, 0},
+    };
+    for (const auto& c : cases) {
+        WriteAll(path, c.File);
+        TUploadQueue q;
+        TReports reports;
+        EXPECT_FALSE(LoadJobs(q, path, reports.Reporter())) << c.Name;
+        EXPECT_EQ(Loaded(q), c.Kept) << c.Name;
+        ASSERT_EQ(reports.Items.size(), 1u) << c.Name;
+        EXPECT_EQ(reports.Items[0].first, "Error");
+        EXPECT_NE(reports.Items[0].second.find("empty entry"), std::string::npos) << reports.Items[0].second;
+        EXPECT_NE(reports.Items[0].second.find(path + ".damaged"), std::string::npos)
+            << reports.Items[0].second;
+        EXPECT_EQ(ReadAll(path + ".damaged"), c.File) << c.Name;
+    }
+    // A task that only lacks a file name and a method is still read: it carries other data.
+    TUploadJobData sparse;
+    sparse.State = jsError;
+    sparse.StatusText = "err";
+    TUploadQueue one;
+    one.AppendTask(std::move(sparse));
+    TUploadQueue back;
+    TReports reports;
+    EXPECT_TRUE(LoadJobsFromBytes(back, JobsToBytes(one), reports.Reporter()));
+    EXPECT_EQ(back.TaskCount(), 1u);
 }
 
 TEST(JobsFile, PathThatIsNoRegularFileIsReported) {

@@ -8,14 +8,19 @@
 #include "core/queue/Scheduler.h"
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -80,9 +85,26 @@ protected:
     }
     TJobState StateOf(TJobId id) { return Task(id).State; }
     int Uploading() const { return FQueue.CountTasksIn({jsUploading}); }
+    // Lets the task's upload end and everything that follows at once happen: its thread goes, a
+    // success is saved, confirmed and moved into the finished list.
     void Finish(TJobId id, test::TFakeOutcome outcome = foSucceed) {
         SetFakeOutcome(Task(id).FileName, outcome);
-        ASSERT_TRUE(WaitUntil([&] { return StateOf(id) != jsUploading; }));
+        ASSERT_TRUE(WaitUntil([&] {
+            const TUploadJobData* t = FQueue.FindTask(id);
+            return !t || t->State != jsUploading;
+        }));
+        Settle();
+    }
+    // Runs what the last events left posted and waits for the jobs file to be written.
+    void Settle() {
+        QCoreApplication::processEvents();
+        FScheduler->FlushJobs();
+        QCoreApplication::processEvents();
+    }
+    // The jobs file as the last save left it.
+    void ReadBack(TUploadQueue& into) {
+        FScheduler->FlushJobs();
+        ASSERT_TRUE(LoadJobs(into, JobsFileName(), {}));
     }
     void Tick() {
         FScheduler->TimerTimer();
@@ -122,13 +144,14 @@ TEST_F(SchedulerTest, TwoSlotsFiveTasksStartTopmostQueuedFirst) {
     Tick();
     EXPECT_EQ(Uploading(), 2);
 
-    // Task 4 is held back: when a slot frees, 3 comes first, then 5 (4 is passed over).
+    // Task 4 is held back: when a slot frees, 3 comes first, then 5 (4 is passed over). The
+    // timer is off here, so the slots are filled again by the ticks alone.
     FScheduler->SetTaskState(*FQueue.IndexOfTask(t[3]), jsDelayed, true);
     Finish(t[1]);
-    EXPECT_EQ(StateOf(t[1]), jsFinished);
-    EXPECT_EQ(FQueue.RunningCount(), 2) << "an ended thread is kept until the next tick";
+    EXPECT_EQ(FQueue.FindTask(t[1]), nullptr) << "a success moves on once it is saved";
+    EXPECT_EQ(FQueue.RunningCount(), 1) << "the ended thread is gone at once";
+    EXPECT_EQ(StateOf(t[2]), jsQueued);
     Tick();
-    EXPECT_EQ(FQueue.FindTask(t[1]), nullptr);
     EXPECT_EQ(StateOf(t[2]), jsUploading);
     EXPECT_EQ(StateOf(t[4]), jsQueued);
     Finish(t[0]);
@@ -190,7 +213,7 @@ TEST_F(SchedulerTest, WindowAcrossMidnightOpensAtStartAndAbortsAtStop) {
     EXPECT_EQ(FQueue.RunningCount(), 0);
     // The stop was written to the jobs file.
     TUploadQueue reread;
-    ASSERT_TRUE(LoadJobs(reread, JobsFileName(), {}));
+    ReadBack(reread);
     EXPECT_EQ(reread.Task(0).State, jsDelayed);
     // The next night does not resume them.
     FNow = At(23, 0) + 1;
@@ -233,27 +256,33 @@ TEST_F(SchedulerTest, EqualStartAndStopNeverOpens) {
     }
 }
 
-TEST_F(SchedulerTest, TasksFinishingInOneTickArriveInReverseQueueOrder) {
-    UpdateSettings([](TAppSettings& s) { s.UploadManager.ParallelThreads = 3; });
+// Neither queue order nor its reverse: a task reaches the finished list when it finishes, even
+// when several finish between two ticks.
+TEST_F(SchedulerTest, TasksReachTheFinishedListInTheOrderTheyFinished) {
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.ParallelThreads = 4; });
     const TJobId a = AddTask("a", jsQueued);
     const TJobId b = AddTask("b", jsQueued);
     const TJobId c = AddTask("c", jsQueued);
+    const TJobId d = AddTask("d", jsQueued);
     Tick();
     Finish(a);
-    Finish(c);
+    Finish(d);
+    Finish(b);
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"a", "d", "b"}));
     Tick();
-    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"c", "a"}));
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"a", "d", "b"}));
     // The result lines without the signature became the finished record's Result.
-    const TFinishedUploadJobData& done = FQueue.Finished(0);
-    EXPECT_EQ(GetValueOfKey("download-link", done.Result), "http://127.0.0.1/dl/c");
+    const TFinishedUploadJobData& done = FQueue.Finished(1);
+    EXPECT_EQ(GetValueOfKey("download-link", done.Result), "http://127.0.0.1/dl/d");
     EXPECT_EQ(GetValueOfKey("signature", done.Result), "");
     EXPECT_EQ(done.Result.substr(done.Result.size() - 2), "\r\n");
     EXPECT_DOUBLE_EQ(done.EndTime, FNow);
-    EXPECT_EQ(StateOf(b), jsUploading);
+    EXPECT_EQ(StateOf(c), jsUploading);
     EXPECT_EQ(FQueue.RunningCount(), 1);
     TUploadQueue reread;
-    ASSERT_TRUE(LoadJobs(reread, JobsFileName(), {}));
-    EXPECT_EQ(reread.FinishedCount(), 2u);
+    ReadBack(reread);
+    ASSERT_EQ(reread.FinishedCount(), 3u);
+    EXPECT_EQ(reread.Finished(1).FileName, FQueue.Finished(1).FileName);
     EXPECT_EQ(reread.TaskCount(), 1u);
 }
 
@@ -342,9 +371,11 @@ TEST_F(SchedulerTest, StoppedTaskKeepsAbortInfoAndDelayedState) {
 TEST_F(SchedulerTest, SelectedChangeWithEmptySelectionWritesNothing) {
     AddTask("a", jsDelayed);
     FScheduler->ChangeTaskStates({jsDelayed}, jsQueued, std::vector<TJobId>{});
+    FScheduler->FlushJobs();
     EXPECT_FALSE(QFile::exists(QString::fromStdString(JobsFileName())));
     EXPECT_FALSE(FScheduler->TimerEnabled());
     FScheduler->ChangeTaskStates({jsDelayed}, jsQueued);
+    FScheduler->FlushJobs();
     EXPECT_TRUE(QFile::exists(QString::fromStdString(JobsFileName())));
     EXPECT_EQ(FQueue.Task(0).State, jsQueued);
 }
@@ -374,7 +405,7 @@ TEST_F(SchedulerTest, WalksSurviveNestedCommandsWhileThreadsEnd) {
     EXPECT_EQ(StateOf(a), jsDelayed);
     // c was re-queued by the nested command, so the outer walk left it alone.
     EXPECT_EQ(StateOf(c), jsQueued);
-    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"d"})) << "the nested tick collected d once";
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"d"})) << "d was collected once";
     int withThread = 0;
     for (std::size_t i = 0; i < FQueue.TaskCount(); ++i)
         withThread += FQueue.Task(i).Uploader ? 1 : 0;
@@ -383,20 +414,34 @@ TEST_F(SchedulerTest, WalksSurviveNestedCommandsWhileThreadsEnd) {
     EXPECT_EQ(StateOf(c), jsUploading);
 }
 
-TEST_F(SchedulerTest, ThreadEventsReachTheFrontEndInOrder) {
+// The front end hears of a success only when the jobs file already holds it as finished: a
+// crash right after "finished" is shown can no longer lose the upload's links.
+TEST_F(SchedulerTest, ASuccessReachesTheFrontEndOnlyOnceTheJobsFileHoldsIt) {
     const TJobId a = AddTask("a", jsQueued);
     std::vector<TInternetThreadEvent> events;
+    std::vector<std::string> onDisk;
     FScheduler->Hooks().ThreadEvent = [&](TJobId id, TInternetThreadEvent e) {
         EXPECT_EQ(id, a);
         events.push_back(e);
+        if (e != ieFinished)
+            return;
+        ASSERT_NE(FQueue.FindTask(id), nullptr) << "still in the queue when the front end hears of it";
+        EXPECT_EQ(Task(id).State, jsFinished);
+        EXPECT_TRUE(Task(id).ResumeInfo.empty());
+        TUploadQueue disk;
+        ASSERT_TRUE(LoadJobs(disk, JobsFileName(), {}));
+        for (std::size_t i = 0; i < disk.FinishedCount(); ++i)
+            onDisk.push_back(ExtractFileName(disk.Finished(i).FileName));
+        EXPECT_EQ(disk.TaskCount(), 0u);
     };
     Tick();
     Finish(a);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front(), ieStarted);
     EXPECT_EQ(events.back(), ieFinished);
-    EXPECT_EQ(StateOf(a), jsFinished);
-    EXPECT_TRUE(Task(a).ResumeInfo.empty());
+    EXPECT_EQ(std::count(events.begin(), events.end(), ieFinished), 1);
+    EXPECT_EQ(onDisk, (std::vector<std::string>{"a"}));
+    EXPECT_EQ(FinishedNames(), (std::vector<std::string>{"a"}));
 }
 
 } // namespace
@@ -410,7 +455,6 @@ TEST_F(SchedulerTest, StartNowOnAnEndedTaskReplacesItsOldThread) {
     Tick();
     Finish(a, foFail);
     ASSERT_EQ(StateOf(a), jsError);
-    ASSERT_NE(Task(a).Uploader, nullptr) << "an ended thread stays until the next tick";
     test::SetFakeOutcome(Task(a).FileName, test::foPending);
     FScheduler->ChangeTaskStates(AllJobStates, jsUploading, {a});
     EXPECT_EQ(StateOf(a), jsUploading);
@@ -466,6 +510,148 @@ TEST_F(SchedulerTest, IdleStatusTexts) {
         EXPECT_EQ(FStatuses.back().Text, c.Text);
         EXPECT_EQ(FStatuses.back().Speed, TScheduler::IdleSpeedNotice());
     }
+}
+
+} // namespace
+} // namespace quillo
+
+namespace quillo {
+namespace {
+
+// While the scheduler runs, a task that ends on its own gives its slot to the next Queued task
+// at once, without waiting for a tick; with the scheduler held back in any way it does not.
+TEST_F(SchedulerTest, AnEndedTaskHandsItsSlotToTheNextQueuedTaskAtOnce) {
+    UpdateSettings([](TAppSettings& s) { s.UploadManager.ParallelThreads = 2; });
+    FScheduler->SetTimerEnabled(true);
+    std::vector<TJobId> t;
+    for (int i = 0; i < 5; ++i)
+        t.push_back(AddTask("h" + std::to_string(i), jsQueued));
+    FScheduler->SetTaskState(*FQueue.IndexOfTask(t[2]), jsDelayed, false);
+    Tick();
+    ASSERT_EQ(Uploading(), 2);
+    Finish(t[0]);
+    EXPECT_EQ(StateOf(t[3]), jsUploading) << "the topmost Queued task, passing over the Delayed one";
+    EXPECT_EQ(FQueue.RunningCount(), 2);
+    Finish(t[1], foFail);
+    EXPECT_EQ(StateOf(t[1]), jsError);
+    EXPECT_EQ(StateOf(t[4]), jsUploading) << "a failure frees its slot too";
+    EXPECT_EQ(FQueue.RunningCount(), 2);
+    // The file written after the launches holds them (an Uploading task reads back as one that
+    // the program left running).
+    TUploadQueue disk;
+    ReadBack(disk);
+    ASSERT_EQ(disk.TaskCount(), 4u);
+    for (std::size_t i : {2u, 3u})
+        EXPECT_EQ(disk.Task(i).StatusText, "Upload failed because the program was improperly terminated");
+    EXPECT_EQ(disk.Task(1).State, jsDelayed);
+}
+
+TEST_F(SchedulerTest, NoSlotIsHandedOverWhileTheSchedulerIsHeldBack) {
+    struct TCase {
+        const char* Name;
+        bool Timer, Exit, Window;
+    };
+    const TCase cases[] = {
+        {"timer off", false, false, false},
+        {"Exit chosen", true, true, false},
+        {"outside the scheduler window", true, false, true},
+    };
+    int n = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        UpdateSettings([&](TAppSettings& s) {
+            s.UploadManager.ParallelThreads = 1;
+            s.Scheduler.Enabled = false;
+        });
+        FScheduler->SetTimerEnabled(true);
+        FQueue.FExitRequested = false;
+        const TJobId a = AddTask("x" + std::to_string(n), jsQueued);
+        const TJobId b = AddTask("y" + std::to_string(n++), jsQueued);
+        Tick();
+        ASSERT_EQ(StateOf(a), jsUploading);
+        FScheduler->SetTimerEnabled(c.Timer);
+        FQueue.FExitRequested = c.Exit;
+        UpdateSettings([&](TAppSettings& s) {
+            s.Scheduler.Enabled = c.Window;
+            s.Scheduler.StartTime = s.Scheduler.EndTime = 0.25; // never open
+        });
+        Finish(a);
+        EXPECT_EQ(FQueue.RunningCount(), 0);
+        EXPECT_EQ(StateOf(b), jsQueued);
+        FScheduler->SetTaskState(*FQueue.IndexOfTask(b), jsDelayed, false);
+    }
+    FQueue.FExitRequested = false;
+}
+
+// Saves asked for while one is being written are neither lost nor written out of order: the
+// write under way ends, then one write of the newest lists follows.
+TEST_F(SchedulerTest, SavesDuringARunningSaveAreCoalescedIntoOneThatFollows) {
+    std::mutex lock;
+    std::condition_variable cv;
+    bool release = false;
+    std::vector<std::string> written; // jobs-file bytes seen by each write as it begins
+    TSchedulerOptions options;
+    options.OwnTimer = false;
+    options.JobsFile = FHome + "/held.jobs";
+    options.BeforeWrite = [&](const std::string& file) {
+        std::unique_lock<std::mutex> l(lock);
+        written.push_back(file);
+        cv.notify_all();
+        cv.wait(l, [&] { return release; });
+    };
+    TScheduler scheduler(FQueue, options);
+    AddTask("first", jsDelayed);
+    scheduler.SaveJobs();
+    {
+        std::unique_lock<std::mutex> l(lock);
+        ASSERT_TRUE(cv.wait_for(l, std::chrono::seconds(10), [&] { return written.size() == 1; }));
+    }
+    // The first write is held open; three more saves arrive, each with more in the queue.
+    for (const char* name : {"second", "third", "fourth"}) {
+        AddTask(name, jsDelayed);
+        scheduler.SaveJobs();
+    }
+    const std::string newest = JobsToBytes(FQueue);
+    {
+        std::lock_guard<std::mutex> l(lock);
+        release = true;
+    }
+    cv.notify_all();
+    EXPECT_TRUE(scheduler.FlushJobs());
+    EXPECT_EQ(written.size(), 2u) << "the three waiting saves became one";
+    QFile f(QString::fromStdString(options.JobsFile));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), newest);
+}
+
+// A write that fails in the background still reaches the user, on the user-interface thread,
+// and FlushJobs says so; the next save that succeeds clears it.
+TEST_F(SchedulerTest, AFailedBackgroundSaveIsReportedOnTheUserInterfaceThread) {
+    const std::string blocker = FHome + "/plain-file";
+    MakeFile("plain-file");
+    std::vector<bool> onUiThread;
+    TSchedulerOptions options;
+    options.OwnTimer = false;
+    options.JobsFile = blocker + "/quillo.jobs"; // its folder cannot be made: a file is in the way
+    TSchedulerHooks hooks;
+    hooks.JobsError = [&](const std::string& caption, const std::string& text) {
+        EXPECT_EQ(caption, "Error");
+        EXPECT_NE(text.find("Cannot save the jobs file \"" + options.JobsFile + "\""), std::string::npos)
+            << text;
+        onUiThread.push_back(QThread::currentThread() == QCoreApplication::instance()->thread());
+    };
+    TScheduler scheduler(FQueue, options, hooks);
+    AddTask("a", jsDelayed);
+    scheduler.SaveJobs();
+    ASSERT_TRUE(WaitUntil([&] { return !onUiThread.empty(); })) << "reported through the event loop";
+    EXPECT_EQ(onUiThread, (std::vector<bool>{true}));
+    scheduler.SaveJobs();
+    EXPECT_FALSE(scheduler.FlushJobs());
+    EXPECT_EQ(onUiThread.size(), 2u);
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(blocker)));
+    scheduler.SaveJobs();
+    EXPECT_TRUE(scheduler.FlushJobs());
+    EXPECT_EQ(onUiThread.size(), 2u);
 }
 
 } // namespace

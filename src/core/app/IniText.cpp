@@ -6,7 +6,10 @@ namespace quillo {
 
 void TIniText::Parse(const std::string& Text) {
     FSections.clear();
-    size_t i = 0;
+    // Editors that save "UTF-8 with signature" put a byte-order mark before the first line; left
+    // there it would make the first section header unreadable, and the next save would drop it.
+    static constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+    size_t i = Text.compare(0, 3, kUtf8Bom) == 0 ? 3 : 0;
     const size_t n = Text.size();
     while (i < n) {
         size_t e = i;

@@ -12,7 +12,8 @@ namespace quillo {
 
 class TIniText {
 public:
-    // Lines end with CR, LF or CR LF; each line is trimmed of blanks and control characters.
+    // Lines end with CR, LF or CR LF; each line is trimmed of blanks and control characters. A
+    // UTF-8 byte-order mark at the start is not part of the text.
     void Parse(const std::string& Text);
     // Every section as "[name]", its lines as "name=value" (other lines unchanged), then an empty
     // line; CR LF line ends.

@@ -11,7 +11,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <limits>
 
 namespace quillo {
 
@@ -97,66 +99,87 @@ private:
     qint64 FEnd;
 };
 
-void WriteRaw(QIODevice& stream, const void* data, qint64 size) {
-    if (stream.write(static_cast<const char*>(data), size) != size)
-        throw EWriteError();
-}
-
-void WriteInt64(QIODevice& stream, std::int64_t value) {
-    unsigned char b[8];
-    std::uint64_t v = static_cast<std::uint64_t>(value);
-    for (unsigned char& c : b) {
-        c = static_cast<unsigned char>(v & 0xFF);
-        v >>= 8;
-    }
-    WriteRaw(stream, b, 8);
-}
-
-void WriteDouble(QIODevice& stream, double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    WriteInt64(stream, static_cast<std::int64_t>(bits));
-}
-
-template <class TRecord> void WriteHead(QIODevice& stream, std::uint8_t kind, const TRecord& r) {
-    const char head[2] = {kEntryMarker, static_cast<char>(kind)};
-    WriteRaw(stream, head, 2);
-    WriteLStr(stream, r.FileName);
-    WriteInt64(stream, r.FileSize);
-    WriteLStr(stream, r.UploadName);
-    WriteLStr(stream, r.Description);
-    WriteLStr(stream, r.Method);
-}
-
-void WriteTask(QIODevice& stream, const TUploadJobData& t) {
-    WriteHead(stream, IsValidJobState(t.State) ? t.State : jsError, t);
-    WriteRaw(stream, t.Reserved.data(), 4);
-    WriteLStr(stream, t.StatusText);
-    WriteLStr(stream, t.ResumeInfo);
-}
-
-void WriteFinished(QIODevice& stream, const TFinishedUploadJobData& f) {
-    WriteHead(stream, kFinishedKind, f);
-    WriteDouble(stream, f.StartTime);
-    WriteDouble(stream, f.EndTime);
-    WriteLStr(stream, f.Result);
-}
-
-// A write-only device that appends to a std::string, so that the file's bytes exist once.
-class TStringSink final : public QIODevice {
+// The bytes of the file, appended straight to one string: a save takes this snapshot on the
+// user-interface thread, so it must cost no more than copying the bytes.
+class TByteWriter {
 public:
-    explicit TStringSink(std::string& out) : FOut(out) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    explicit TByteWriter(std::string& out) : FOut(out) {}
 
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 size) override {
-        FOut.append(data, static_cast<std::size_t>(size));
-        return size;
+    void Raw(const void* data, std::size_t size) { FOut.append(static_cast<const char*>(data), size); }
+
+    void Int64(std::int64_t value) {
+        char b[8];
+        std::uint64_t v = static_cast<std::uint64_t>(value);
+        for (char& c : b) {
+            c = static_cast<char>(v & 0xFF);
+            v >>= 8;
+        }
+        Raw(b, 8);
+    }
+
+    void Double(double value) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        Int64(static_cast<std::int64_t>(bits));
+    }
+
+    // A signed 32-bit length and the bytes, as ReadLStr reads them back.
+    void String(const std::string& s) {
+        if (s.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+            throw EWriteError();
+        const auto n = static_cast<std::uint32_t>(s.size());
+        const char b[4] = {static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
+                           static_cast<char>((n >> 16) & 0xFF), static_cast<char>((n >> 24) & 0xFF)};
+        Raw(b, 4);
+        FOut.append(s);
+    }
+
+    template <class TRecord> void Head(std::uint8_t kind, const TRecord& r) {
+        const char head[2] = {kEntryMarker, static_cast<char>(kind)};
+        Raw(head, 2);
+        String(r.FileName);
+        Int64(r.FileSize);
+        String(r.UploadName);
+        String(r.Description);
+        String(r.Method);
+    }
+
+    void Task(const TUploadJobData& t) {
+        Head(IsValidJobState(t.State) ? t.State : jsError, t);
+        Raw(t.Reserved.data(), 4);
+        String(t.StatusText);
+        String(t.ResumeInfo);
+    }
+
+    void Finished(const TFinishedUploadJobData& f) {
+        Head(kFinishedKind, f);
+        Double(f.StartTime);
+        Double(f.EndTime);
+        String(f.Result);
     }
 
 private:
     std::string& FOut;
 };
+
+// An entry that carries nothing at all: what a run of zero bytes reads as (a file system that
+// crashed can leave a file of zeros). This program never writes one, since every task it creates
+// names its file, so such an entry is damage, not thousands of tasks without a file.
+bool IsBlank(const TUploadJobData& t) {
+    return t.FileName.empty() && t.FileSize == 0 && t.UploadName.empty() && t.Description.empty() &&
+           t.Method.empty() && t.Reserved == decltype(t.Reserved){} && t.StatusText.empty() &&
+           t.ResumeInfo.empty();
+}
+
+bool IsBlank(const TFinishedUploadJobData& f) {
+    std::uint64_t start, end;
+    std::memcpy(&start, &f.StartTime, sizeof start);
+    std::memcpy(&end, &f.EndTime, sizeof end);
+    return f.FileName.empty() && f.FileSize == 0 && f.UploadName.empty() && f.Description.empty() &&
+           f.Method.empty() && start == 0 && end == 0 && f.Result.empty();
+}
+
+const char* const kBlankEntry = "an empty entry (no file name, no upload method, nothing else)";
 
 std::string EntriesText(std::size_t n) {
     return n == 1 ? "1 entry" : std::to_string(n) + " entries";
@@ -183,11 +206,15 @@ TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName) {
             if (kind == kFinishedKind) {
                 auto f = std::make_unique<TFinishedUploadJobData>();
                 reader.Finished(*f);
+                if (IsBlank(*f))
+                    throw TEntryError{kBlankEntry};
                 r.Finished.push_back(std::move(f));
             } else if (IsValidJobState(kind)) {
                 auto t = std::make_unique<TUploadJobData>();
                 t->State = static_cast<TJobState>(kind);
                 reader.Task(*t);
+                if (IsBlank(*t))
+                    throw TEntryError{kBlankEntry};
                 if (t->State == jsUploading) {
                     t->State = jsError;
                     t->StatusText = improperlyTerminated;
@@ -225,22 +252,35 @@ TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& dis
     return ReadJobs(buffer, displayName);
 }
 
-std::string JobsToBytes(const TUploadQueue& queue) {
-    std::string out;
-    TStringSink sink(out);
+void JobsToBytes(const TUploadQueue& queue, std::string& out) {
+    // Growing the string step by step would copy the bytes several times over: start at the size
+    // the last snapshot had (queues change little from one save to the next).
+    static std::atomic<std::size_t> lastSize{0};
+    out.clear();
+    out.reserve(lastSize.load(std::memory_order_relaxed) + 4096);
+    TByteWriter writer(out);
     std::vector<const TUploadJobData*> finishedTasks;
     for (std::size_t i = 0; i < queue.TaskCount(); ++i) {
         const TUploadJobData& t = queue.Task(i);
         if (t.State == jsFinished)
             finishedTasks.push_back(&t);
         else
-            WriteTask(sink, t);
+            writer.Task(t);
     }
     for (std::size_t i = 0; i < queue.FinishedCount(); ++i)
-        WriteFinished(sink, queue.Finished(i));
-    // The scheduler's next tick walks the queue backwards, appending each Finished task.
-    for (auto it = finishedTasks.rbegin(); it != finishedTasks.rend(); ++it)
-        WriteFinished(sink, MakeFinishedRecord(**it));
+        writer.Finished(queue.Finished(i));
+    // The scheduler moves each into the finished list in the order they finished.
+    std::stable_sort(
+        finishedTasks.begin(), finishedTasks.end(),
+        [](const TUploadJobData* a, const TUploadJobData* b) { return a->EndTime < b->EndTime; });
+    for (const TUploadJobData* t : finishedTasks)
+        writer.Finished(MakeFinishedRecord(*t));
+    lastSize.store(out.size(), std::memory_order_relaxed);
+}
+
+std::string JobsToBytes(const TUploadQueue& queue) {
+    std::string out;
+    JobsToBytes(queue, out);
     return out;
 }
 
@@ -290,21 +330,26 @@ bool LoadJobs(TUploadQueue& queue, const std::string& fileName, const TJobsError
     return Apply(queue, std::move(r), report, extra);
 }
 
+void WriteJobsFile(const std::string& fileName, const std::string& bytes) {
+    const QString folder = QFileInfo(QString::fromStdString(fileName)).absolutePath();
+    if (!QDir().mkpath(folder))
+        throw EFileWriteError("Cannot create the folder \"" + folder.toStdString() + "\".");
+    WriteFileAtomically(fileName, bytes, 0600);
+}
+
+std::string JobsSaveErrorText(const std::string& fileName, const std::string& reason) {
+    std::string text = "Cannot save the jobs file \"" + fileName + "\"";
+    text += reason.empty() ? std::string(".") : ": " + reason;
+    return text + " The previous file was left as it was.";
+}
+
 bool SaveJobs(const TUploadQueue& queue, const std::string& fileName, const TJobsErrorReporter& report) {
     try {
-        const std::string bytes = JobsToBytes(queue);
-        const QString folder = QFileInfo(QString::fromStdString(fileName)).absolutePath();
-        if (!QDir().mkpath(folder))
-            throw EFileWriteError("Cannot create the folder \"" + folder.toStdString() + "\".");
-        WriteFileAtomically(fileName, bytes, 0600);
+        WriteJobsFile(fileName, JobsToBytes(queue));
         return true;
     } catch (const std::exception& e) {
-        if (report) {
-            std::string text = "Cannot save the jobs file \"" + fileName + "\"";
-            text += *e.what() ? std::string(": ") + e.what() : std::string(".");
-            text += " The previous file was left as it was.";
-            report(ResString(rmError), text);
-        }
+        if (report)
+            report(ResString(rmError), JobsSaveErrorText(fileName, e.what()));
         return false;
     }
 }

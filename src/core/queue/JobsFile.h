@@ -12,7 +12,8 @@
 // Bytes other than 0x00 where an entry may start are skipped. The writer puts the tasks first in
 // queue order, then the finished records in list order.
 //
-// Both directions run on the user-interface thread. Problems reach the user through a
+// Reading and taking the bytes of a save (JobsToBytes) run on the user-interface thread; the
+// write itself may run elsewhere (TJobsWriter). Problems reach the user through a
 // TJobsErrorReporter (caption "Error" and a text): the GUI shows a message box, the headless front
 // end prints it. Nothing is retried.
 
@@ -44,16 +45,21 @@ struct TJobsReadResult {
 // Parses jobs-file bytes from the stream's current position to its end. Tasks saved as
 // Uploading come back as Error with the "improperly terminated" text; progress fields are zero.
 // A length that announces more bytes than remain, an entry cut short (also inside a fixed-size
-// field or right after its marker) and an unknown kind byte (above 4) end the read with an error.
+// field or right after its marker), an unknown kind byte (above 4) and an entry whose fields are
+// all empty or zero (what a file of zero bytes holds; never written by this program) end the read
+// with an error.
 // `displayName` names the source in the error text.
 TJobsReadResult ReadJobs(QIODevice& stream, const std::string& displayName);
 TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& displayName = "quillo.jobs");
 
 // The bytes of the jobs file for the queue as it is. A task in state Finished (waiting for the
-// next scheduler tick to move it) is written as the finished record it is about to become, after
-// the finished list (in reverse queue order, as the tick would append them), so that nothing is
-// lost and the file always reads back.
+// scheduler to move it) is written as the finished record it is about to become, after the
+// finished list (in the order they finished, by EndTime, as the scheduler appends them), so that
+// nothing is lost and the file always reads back.
 std::string JobsToBytes(const TUploadQueue& queue);
+// The same into Out, replacing what it held; its memory is reused (a snapshot of a big queue then
+// costs no fresh pages).
+void JobsToBytes(const TUploadQueue& queue, std::string& Out);
 
 // Reads the file and appends its entries to the queue's two lists (one insert notification per
 // list). A missing or empty file leaves the lists as they are, silently. On a damaged file the
@@ -70,5 +76,11 @@ bool LoadJobsFromBytes(TUploadQueue& queue, std::string_view bytes, const TJobsE
 // the previous file whole. Creates the folder when missing. Returns false when an error was
 // reported (the old file is then untouched).
 bool SaveJobs(const TUploadQueue& queue, const std::string& fileName, const TJobsErrorReporter& report);
+
+// The write step of SaveJobs alone, for bytes JobsToBytes made: creates the folder when missing
+// and replaces the file atomically. Raises EFileWriteError. Safe on any thread.
+void WriteJobsFile(const std::string& fileName, const std::string& bytes);
+// The text a failed save shows the user; Reason is the failure's message (may be empty).
+std::string JobsSaveErrorText(const std::string& fileName, const std::string& reason);
 
 } // namespace quillo

@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <unordered_set>
+#include <utility>
 
 namespace quillo {
 
@@ -86,8 +88,31 @@ TQueueScan ScanQueue(const TUploadQueue& Queue) {
 
 } // namespace
 
+class TScheduler::TSaveBatch {
+public:
+    explicit TSaveBatch(TScheduler& Owner) : FOwner(Owner) { ++FOwner.FSaveBatchDepth; }
+    ~TSaveBatch() {
+        if (--FOwner.FSaveBatchDepth == 0)
+            FOwner.TakeBatchedSnapshot();
+    }
+    TSaveBatch(const TSaveBatch&) = delete;
+    TSaveBatch& operator=(const TSaveBatch&) = delete;
+
+private:
+    TScheduler& FOwner;
+};
+
 TScheduler::TScheduler(TUploadQueue& Queue, TSchedulerOptions Options, TSchedulerHooks Hooks)
     : FQueue(Queue), FOptions(std::move(Options)), FHooks(std::move(Hooks)) {
+    FContext = std::make_unique<QObject>();
+    TJobsWriter::TOptions writer;
+    QObject* context = FContext.get();
+    writer.Written = [this, context] {
+        QMetaObject::invokeMethod(
+            context, [this] { HandleWrites(); }, Qt::QueuedConnection);
+    };
+    writer.BeforeWrite = FOptions.BeforeWrite;
+    FWriter = std::make_unique<TJobsWriter>(std::move(writer));
     if (FOptions.OwnTimer) {
         FTimer = std::make_unique<QTimer>();
         FTimer->setInterval(1000);
@@ -102,6 +127,14 @@ TScheduler::~TScheduler() {
     // it exists, whatever order the owner destroys the queue and the scheduler in.
     for (TJobId id : FQueue.TaskIds())
         FQueue.ReleaseThreadById(id);
+    // The front end may be half gone: nothing is reported from here on. A success that no
+    // snapshot holds yet still reaches the file, and the writer ends only once everything handed
+    // to it is written.
+    FHooks = TSchedulerHooks{};
+    if (FSnapshotWanted || FBatchedSave)
+        TakeSnapshot();
+    FWriter.reset();
+    FContext.reset();
 }
 
 double TScheduler::Now() const {
@@ -140,10 +173,135 @@ void TScheduler::ReleaseTimer() {
         SetTimerEnabled(true);
 }
 
-bool TScheduler::SaveJobs() {
-    const std::string file = FOptions.JobsFile.empty() ? JobsFileName() : FOptions.JobsFile;
-    // An empty reporter drops the error, as the hook's contract says.
-    return quillo::SaveJobs(FQueue, file, FHooks.JobsError);
+std::string TScheduler::JobsFile() const {
+    return FOptions.JobsFile.empty() ? JobsFileName() : FOptions.JobsFile;
+}
+
+void TScheduler::SaveJobs() {
+    if (FSaveBatchDepth > 0) {
+        FBatchedSave = true;
+        return;
+    }
+    TakeSnapshot();
+}
+
+void TScheduler::TakeSnapshot() {
+    FBatchedSave = false;
+    FSnapshotWanted = false;
+    const std::string file = JobsFile();
+    std::string bytes = FWriter->TakeSpare();
+    bool ok = true;
+    try {
+        JobsToBytes(FQueue, bytes);
+    } catch (const std::exception& e) {
+        ok = false;
+        FLastWriteOk = false;
+        if (FHooks.JobsError)
+            FHooks.JobsError(ResString(rmError), JobsSaveErrorText(file, e.what()));
+    }
+    // A success left out by a failed snapshot is confirmed anyway: the user has been told.
+    const std::uint64_t seq = ok ? FWriter->Submit(file, std::move(bytes)) : FWritten;
+    if (ok)
+        FSubmitted = seq;
+    for (TUnconfirmed& u : FUnconfirmed)
+        if (!u.InSnapshot) {
+            u.InSnapshot = true;
+            u.Seq = seq;
+        }
+    if (!ok)
+        ConfirmSaved();
+}
+
+void TScheduler::TakeBatchedSnapshot() {
+    if (FBatchedSave || FSnapshotWanted)
+        TakeSnapshot();
+}
+
+void TScheduler::HandleWrites() {
+    std::vector<TJobsWriter::TOutcome> outcomes = FWriter->TakeOutcomes();
+    for (const TJobsWriter::TOutcome& o : outcomes) {
+        FWritten = std::max(FWritten, o.Seq);
+        FLastWriteOk = o.Ok;
+    }
+    for (const TJobsWriter::TOutcome& o : outcomes)
+        if (!o.Ok && FHooks.JobsError)
+            FHooks.JobsError(ResString(rmError), JobsSaveErrorText(o.FileName, o.Error));
+    ConfirmSaved();
+}
+
+bool TScheduler::Unconfirmed(TJobId Id) const {
+    return std::any_of(FUnconfirmed.begin(), FUnconfirmed.end(),
+                       [Id](const TUnconfirmed& u) { return u.Id == Id; });
+}
+
+// Successes whose snapshot has been written, in the order they finished: the front end hears of
+// each, then it moves into the finished list. Each is taken off the list before anything is
+// called out, so a nested call never handles it twice. The move needs no save of its own: the
+// file already holds each as the finished record it becomes, in this order (JobsToBytes writes
+// Finished tasks after the finished list, in the order they finished).
+void TScheduler::ConfirmSaved() {
+    bool moved = false;
+    while (!FUnconfirmed.empty() && FUnconfirmed.front().InSnapshot && FUnconfirmed.front().Seq <= FWritten) {
+        const TJobId id = FUnconfirmed.front().Id;
+        FUnconfirmed.pop_front();
+        if (FHooks.ThreadEvent)
+            FHooks.ThreadEvent(FQueue.FindTask(id) ? id : NoJobId, ieFinished);
+        const TUploadJobData* task = FQueue.FindTask(id);
+        if (task && task->State == jsFinished) {
+            FQueue.MoveToFinishedById(id);
+            moved = true;
+        }
+    }
+    if (moved)
+        MembershipChanged(false);
+}
+
+// Tasks left the queue for the finished list (or their threads went): save, repaint, summary.
+void TScheduler::MembershipChanged(bool Save) {
+    if (Save)
+        SaveJobs();
+    if (FHooks.ViewsChanged)
+        FHooks.ViewsChanged();
+    FQueue.UpdateQueueSummary();
+}
+
+bool TScheduler::FlushJobs() {
+    // Confirming a success moves it and saves once more; a hook may ask for further saves.
+    for (int round = 0; round < 16; ++round) {
+        TakeBatchedSnapshot();
+        FWriter->Wait();
+        HandleWrites();
+        if (!FBatchedSave && !FSnapshotWanted && FWritten >= FSubmitted)
+            break;
+    }
+    return FLastWriteOk;
+}
+
+bool TScheduler::MayLaunch() const {
+    return FTimerEnabled && FTimerHolds == 0 && FTickDepth == 0 && !FQueue.FExitRequested &&
+           (!AppSettings.Scheduler.Enabled || FInsideSchedulerWindow);
+}
+
+void TScheduler::PostAfterThreadEnded() {
+    if (FStepPosted)
+        return;
+    FStepPosted = true;
+    QMetaObject::invokeMethod(
+        FContext.get(), [this] { AfterThreadEnded(); }, Qt::QueuedConnection);
+}
+
+// Runs right after the last event of a thread that ended on its own (a thread cannot be destroyed
+// from inside its own event). One snapshot covers the successes and the tasks started here.
+void TScheduler::AfterThreadEnded() {
+    FStepPosted = false;
+    TSaveBatch batch(*this);
+    for (TJobId id : std::exchange(FEndedThreads, {})) {
+        const TUploadJobData* task = FQueue.FindTask(id);
+        if (task && task->Uploader && task->State != jsUploading)
+            FQueue.ReleaseThreadById(id);
+    }
+    if (MayLaunch())
+        LaunchQueuedTasks();
 }
 
 void TScheduler::Refreshed(TJobId Id, bool Refresh) {
@@ -160,6 +318,7 @@ void TScheduler::TimerTimer() {
         return;
     ++FTickDepth;
     TFinally done([this] { --FTickDepth; });
+    std::optional<TSaveBatch> batch(std::in_place, *this);
 
     const TAppSettings& s = AppSettings;
 
@@ -187,13 +346,17 @@ void TScheduler::TimerTimer() {
     if (FQueue.FUploadsStarted && active == 0) {
         fresh = false;
         FQueue.FUploadsStarted = false;
+        // The hooks may show windows and wait: what this tick changed is saved first.
+        batch.reset();
         const bool stealth = FHooks.StealthMode && FHooks.StealthMode();
         if (FHooks.BatchCompleted)
             FHooks.BatchCompleted();
         if (AppSettings.General.NotifyUploadFinished && !stealth && FHooks.NotifyUploadFinished)
             FHooks.NotifyUploadFinished();
         if (AppSettings.General.ShutDownWhenFinished) {
+            // On disk before the machine may go down.
             SaveJobs();
+            FlushJobs();
             if (FHooks.ShutDown)
                 FHooks.ShutDown(stealth);
         }
@@ -205,6 +368,7 @@ void TScheduler::TimerTimer() {
         else
             LaunchQueuedTasks();
     }
+    batch.reset();
 
     FStatus = ComposeStatus();
     if (FHooks.StatusChanged)
@@ -267,18 +431,18 @@ void TScheduler::CollectTasks(const std::vector<TJobId>& Ended) {
         const TUploadJobData* task = FQueue.FindTask(id);
         if (!task || !HasEnded(*task))
             continue;
-        if (task->State == jsFinished)
+        // A success moves once the write that holds it has ended (ConfirmSaved), in the order
+        // the tasks finished; until then only its thread goes.
+        if (task->State == jsFinished && !Unconfirmed(id))
             FQueue.MoveToFinishedById(id);
-        else
+        else if (task->Uploader && task->State != jsUploading)
             FQueue.ReleaseThreadById(id);
+        else
+            continue;
         changed = true;
     }
-    if (changed) {
-        SaveJobs();
-        if (FHooks.ViewsChanged)
-            FHooks.ViewsChanged();
-        FQueue.UpdateQueueSummary();
-    }
+    if (changed)
+        MembershipChanged(true);
 }
 
 void TScheduler::StopRunningTasks() {
@@ -310,7 +474,7 @@ void TScheduler::SetTaskState(std::size_t Index, TJobState NewState, bool Refres
         if (!still)
             return;
         // An upload that completed just as it was stopped keeps its links: it stays Finished
-        // and the next tick moves it, instead of being queued or delayed for a second upload.
+        // and moves on once it is saved, instead of being queued or delayed for a second upload.
         if (still->State != jsFinished || task.Uploader)
             still->State = NewState;
     }
@@ -335,8 +499,8 @@ void TScheduler::LaunchTask(std::size_t Index) {
     if (task.State == jsUploading)
         return;
     const TJobId id = task.Id();
-    // A task that ended on its own keeps its thread until the next tick; Start Now! may come
-    // first. Its old thread goes before a new one is attached, or it would be lost.
+    // A task that ended on its own keeps its thread until just after its last event; Start Now!
+    // may come first. Its old thread goes before a new one is attached, or it would be lost.
     if (task.Uploader) {
         FQueue.ReleaseThreadById(id);
         if (!FQueue.FindTask(id))
@@ -421,6 +585,10 @@ void TScheduler::OnUploadThreadEvent(TInternetThread& Thread, TInternetThreadEve
             resumeChanged = true;
         }
     }
+    // Still holding its thread: it ended on its own (a thread being stopped was taken out of its
+    // task before it was destroyed).
+    const bool inQueue = FQueue.FindTask(task->Id()) == task;
+    const bool endedOnItsOwn = Event == ieFinished && inQueue && task->Uploader;
     switch (Event) {
     case ieFinished:
         if (Thread.WorkResult() == trSuccess) {
@@ -449,13 +617,23 @@ void TScheduler::OnUploadThreadEvent(TInternetThread& Thread, TInternetThreadEve
     }
     // The record outlives a nested removal while its thread is being destroyed; only a task
     // still in the queue is repainted.
-    const TJobId id = FQueue.FindTask(task->Id()) == task ? task->Id() : NoJobId;
+    const TJobId id = inQueue ? task->Id() : NoJobId;
     if (id != NoJobId) {
         FQueue.TaskChangedById(id);
         if (resumeChanged)
             SaveJobs();
     }
-    if (FHooks.ThreadEvent)
+    const bool success = Event == ieFinished && task->State == jsFinished && id != NoJobId;
+    if (success) {
+        // Heard of by the front end only once it is on disk (ConfirmSaved).
+        FUnconfirmed.push_back(TUnconfirmed{id});
+        FSnapshotWanted = true;
+    }
+    if (endedOnItsOwn)
+        FEndedThreads.push_back(id);
+    if (success || endedOnItsOwn)
+        PostAfterThreadEnded();
+    if (FHooks.ThreadEvent && !success)
         FHooks.ThreadEvent(id, Event);
 }
 

@@ -15,21 +15,38 @@
 // a task removed meanwhile is passed over, none is visited twice. A tick that would run nested
 // inside another tick is skipped (the next one catches up).
 //
+// Slots. A task that ends on its own (finished or failed) hands its slot over at once: right
+// after its thread's last event, its thread is released and the next Queued tasks start (queue
+// order, ParallelThreads, the scheduler window), while the scheduler runs (its timer enabled,
+// no Exit requested). The tick still does everything else and catches up on what was missed.
+//
+// Saves. SaveJobs takes a snapshot of both lists (JobsToBytes) and hands it to a background
+// writer (TJobsWriter), which writes, fsyncs and renames it; saves asked for while one is being
+// written are coalesced into one that follows. Write failures reach Hooks().JobsError on this
+// thread. A success is saved at once: its snapshot is taken right after the thread's last event,
+// and only once that write has ended does the front end hear of the success (the ThreadEvent
+// hook with ieFinished) and does the task move into the finished list, so tasks reach it in the
+// order they finished and no success is ever reported that a crash could still lose. Owners call
+// FlushJobs before they end.
+//
 // Owners. The GUI's main window and the headless front end each own one TScheduler beside their
 // TUploadQueue. Front-end work (repainting, sound, the shutdown window, the status bar) is
 // reached through TSchedulerHooks; every hook may be left empty.
 
 #include "core/engine/InternetThread.h"
 #include "core/queue/JobsFile.h"
+#include "core/queue/JobsWriter.h"
 #include "core/queue/UploadJob.h"
 #include "core/queue/UploadQueue.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+class QObject;
 class QTimer;
 
 namespace quillo {
@@ -55,7 +72,9 @@ struct TSchedulerHooks {
     // Finished tasks were collected or threads released: repaint the visible list view.
     std::function<void()> ViewsChanged;
     // After OnUploadThreadEvent has copied an event into its task (the front ends repaint or
-    // print progress). Task is NoJobId when the task has left the queue meanwhile.
+    // print progress); for a success only once the jobs file holding it has been written (the
+    // task is then still in the queue, Finished, and moves into the finished list right after).
+    // Task is NoJobId when the task has left the queue meanwhile.
     std::function<void(TJobId Task, TInternetThreadEvent Event)> ThreadEvent;
     // Stealth mode of the GUI (silences the sound, skips the shutdown countdown).
     std::function<bool()> StealthMode;
@@ -77,6 +96,8 @@ struct TSchedulerOptions {
     // Run a QTimer of 1000 ms that calls TimerTimer while the timer is enabled. Tests that drive
     // the tick by hand switch it off (SetTimerEnabled then only records the state).
     bool OwnTimer = true;
+    // Called on the writer thread before each write of the jobs file (tests hold a write open).
+    std::function<void(const std::string& FileName)> BeforeWrite;
 };
 
 class TScheduler final {
@@ -121,8 +142,13 @@ public:
     // The handler every upload thread gets at creation.
     void OnUploadThreadEvent(TInternetThread& Thread, TInternetThreadEvent Event);
 
-    // Writes the jobs file (errors go to Hooks().JobsError). False when it failed.
-    bool SaveJobs();
+    // Takes a snapshot of the lists and hands it to the background writer; returns at once.
+    // Errors reach Hooks().JobsError later, on this thread.
+    void SaveJobs();
+    // Waits until every save asked for so far has been written (taking a snapshot still owed to
+    // a success first), reports what failed and confirms the successes written meanwhile. True
+    // when the last write succeeded (or nothing was ever written). Never starts a task.
+    bool FlushJobs();
 
     // True while the time of day lies in the scheduler window; cleared by ApplySettings so that
     // the next tick decides afresh.
@@ -141,6 +167,26 @@ public:
     uint32_t Tick() const;
 
 private:
+    // A success waiting for the write of a snapshot that holds it.
+    struct TUnconfirmed {
+        TJobId Id = NoJobId;
+        std::uint64_t Seq = 0; // the snapshot holding it, once taken
+        bool InSnapshot = false;
+    };
+    // SaveJobs calls inside one of these are merged into one snapshot at its end.
+    class TSaveBatch;
+
+    std::string JobsFile() const;
+    void TakeSnapshot();
+    void TakeBatchedSnapshot();
+    void HandleWrites();
+    void ConfirmSaved();
+    void MembershipChanged(bool Save);
+    bool Unconfirmed(TJobId Id) const;
+    bool MayLaunch() const;
+    void PostAfterThreadEnded();
+    void AfterThreadEnded();
+
     // The walks proper, over ids a scan has picked (re-checked one by one).
     void LaunchTasks(const std::vector<TJobId>& Queued);
     void CollectTasks(const std::vector<TJobId>& Ended);
@@ -158,6 +204,19 @@ private:
     int FTimerHolds = 0;
     int FTickDepth = 0;
     TSchedulerStatus FStatus;
+
+    std::deque<TUnconfirmed> FUnconfirmed; // in the order the tasks finished
+    std::vector<TJobId> FEndedThreads;     // threads that ended on their own, to release
+    bool FStepPosted = false;
+    bool FSnapshotWanted = false; // a success waits for its snapshot
+    int FSaveBatchDepth = 0;
+    bool FBatchedSave = false;
+    std::uint64_t FSubmitted = 0; // last snapshot handed to the writer
+    std::uint64_t FWritten = 0;   // last snapshot whose write has ended
+    bool FLastWriteOk = true;
+    // Queued calls from the writer thread and from event handlers reach this thread through it.
+    std::unique_ptr<QObject> FContext;
+    std::unique_ptr<TJobsWriter> FWriter; // after FContext: ends first
 };
 
 } // namespace quillo
