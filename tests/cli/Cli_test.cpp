@@ -524,5 +524,25 @@ TEST_F(CliTest, NamesThatAreNotUtf8AreAddedListedAndUploadedAsTheirBytes) {
     ::unlink(path.constData()); // the scratch folder's clean-up could not name it
 }
 
+TEST_F(CliTest, NamesThatAreNotUtf8ReachTheFtpServerAsTheirBytes) {
+    const QByteArray path = FFiles.toLocal8Bit() + "/\xe9t\xe9.bin"; // Latin-1 "été"
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray content(70000, 'z');
+    ASSERT_EQ(::write(fd, content.constData(), std::size_t(content.size())), content.size());
+    ::close(fd);
+    const TResult add = RunWithBytes({"add", "--method", "FTP Method"}, path);
+    EXPECT_EQ(add.ExitCode, 0) << add.Err.toStdString();
+    const TResult run = Run({"run"});
+    ::unlink(path.constData()); // the scratch folder's clean-up could not name it
+    EXPECT_EQ(run.ExitCode, 0) << run.Out.toStdString() << run.Err.toStdString();
+    const QByteArray stored =
+        QFile::encodeName(FService.AccountFilePath(QStringLiteral("demo"), QString())) + "\xe9t\xe9.bin";
+    struct stat st {};
+    EXPECT_EQ(::stat(stored.constData(), &st), 0) << "stored under its own bytes";
+    EXPECT_EQ(st.st_size, content.size());
+    ::unlink(stored.constData());
+}
+
 } // namespace
 } // namespace quillo
