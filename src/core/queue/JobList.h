@@ -57,9 +57,15 @@ public:
         return ids;
     }
 
+    // Room for `extra` more records. Grows geometrically: appending one record at a time (every
+    // AddTask) must not reallocate the whole list each time.
     void Reserve(std::size_t extra) {
-        FItems.reserve(FItems.size() + extra);
-        FById.reserve(FItems.size() + extra);
+        const std::size_t needed = FItems.size() + extra;
+        if (needed <= FItems.capacity())
+            return;
+        const std::size_t room = std::max(needed, FItems.capacity() * 2);
+        FItems.reserve(room);
+        FById.reserve(room);
     }
 
     TRecord& Append(TPtr p, TJobId id) {
