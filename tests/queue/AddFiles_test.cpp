@@ -243,6 +243,10 @@ TEST(TotalFileSize, SumsTheSizesAndRaisesForAVanishedFile) {
     EXPECT_EQ(TotalFileSize(files), 1024);
     EXPECT_EQ(TotalFileSize({}), 0);
     EXPECT_THROW(TotalFileSize({files[0], root + "/vanished"}), EFOpenError);
+    const std::string locked = WriteFile(root + "/locked", 5);
+    ::chmod(locked.c_str(), 0);
+    test::TWithoutFileAccessOverride asAUser;
+    EXPECT_THROW(TotalFileSize({locked}), EFOpenError) << "a file nobody may read is no file to upload";
 }
 
 class AddPlannedFilesTest : public ::testing::TestWithParam<bool> {};
