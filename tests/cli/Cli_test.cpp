@@ -452,6 +452,7 @@ TEST_F(CliTest, DoubleDashEndsTheOptions) {
     EXPECT_EQ(tasks[1][QStringLiteral("state")].toString(), QStringLiteral("Delayed"));
     EXPECT_EQ(Run({"remove", "--", "2"}).ExitCode, 0);
     EXPECT_EQ(Run({"list", "--", "--json"}).ExitCode, 2) << "after -- a word is no option";
+    EXPECT_EQ(Run({"set", "--", "UploadManager.RetryCount=3"}).ExitCode, 0);
     EXPECT_EQ(Json({"list", "--json"}).size(), 1);
 }
 
@@ -480,6 +481,10 @@ TEST_F(CliTest, ControlCharactersInNamesDoNotReachTheTerminal) {
     EXPECT_TRUE(clean(run)) << run.Out.toStdString();
     EXPECT_TRUE(clean(Run({"finished"})));
     EXPECT_TRUE(clean(Run({"links"})));
+    ASSERT_EQ(Run({"set", QStringLiteral("Brimvault.UserName=demo\x1b[2J")}).ExitCode, 0);
+    const TResult settings = Run({"settings"});
+    EXPECT_TRUE(clean(settings)) << settings.Out.toStdString();
+    EXPECT_TRUE(settings.Out.contains(QStringLiteral("demo\\x1B[2J"))) << settings.Out.toStdString();
 }
 
 // Files from old archives and other systems carry names in other encodings: the bytes are the
