@@ -1,27 +1,29 @@
 #include "cli/CliCommands.h"
 
+#include "cli/CliText.h"
 #include "core/app/MyUtils.h"
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
 #include "core/l10n/ResMessages.h"
+#include "core/queue/AddFiles.h"
+#include "core/queue/QueueCommands.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
-#include <set>
+#include <sys/stat.h>
 
 namespace quillo::cli {
 
 void PrintError(const std::string& Text) {
-    std::cerr << "quillo-cli: " << Text << std::endl;
+    std::cerr << "quillo-cli: " << Printable(SingleLine(Text)) << std::endl;
 }
 
 bool NoArguments(const std::string& Command, const TArgs& Args) {
@@ -61,6 +63,31 @@ std::string IsoTime(double dateTime) {
     if (dateTime == 0)
         return {};
     return DateTimeToQDateTime(dateTime).toString(Qt::ISODate).toStdString();
+}
+
+// "--" ends the options: the words after it are operands even when they start with '-'. Removes
+// "--" and what follows from args and returns what followed.
+TArgs TakeOperands(TArgs& args) {
+    const auto dashes = std::find(args.begin(), args.end(), std::string("--"));
+    if (dashes == args.end())
+        return {};
+    TArgs operands(dashes + 1, args.end());
+    args.erase(dashes, args.end());
+    return operands;
+}
+
+// The words left after the options, then the operands after "--".
+void AppendOperands(TArgs& args, const TArgs& operands) {
+    args.insert(args.end(), operands.begin(), operands.end());
+}
+
+// A JSON object gets Key as text and, when the bytes are not UTF-8 (which a JSON string cannot
+// carry), also Key + "Hex" with the exact bytes.
+void PutBytes(QJsonObject& object, const QString& key, const std::string& bytes) {
+    object.insert(key, Q(bytes));
+    if (!IsValidUtf8(bytes))
+        object.insert(key + QStringLiteral("Hex"),
+                      QString::fromLatin1(QByteArray(bytes.data(), qsizetype(bytes.size())).toHex()));
 }
 
 bool TakeFlag(TArgs& args, const std::string& flag) {
@@ -107,9 +134,11 @@ bool RejectUnknownOptions(const TArgs& args) {
 // The listing commands take nothing but an optional --json; false (a usage error) on anything else.
 bool TakeJsonOnly(const std::string& command, const TArgs& Args, bool& json) {
     TArgs args = Args;
+    const TArgs operands = TakeOperands(args);
     json = TakeFlag(args, "--json");
     if (!RejectUnknownOptions(args))
         return false;
+    AppendOperands(args, operands);
     if (!args.empty())
         PrintError(command + " takes no arguments but --json");
     return args.empty();
@@ -121,49 +150,13 @@ void PrintJson(const QJsonDocument& doc) {
     std::fflush(stdout);
 }
 
-// Every entry that names a folder is replaced by the files below it (hidden ones too),
-// appended at the end; files keep their order.
-std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, bool& ok) {
-    std::vector<std::string> files, fromFolders;
-    ok = true;
-    for (const std::string& p : paths) {
-        const QFileInfo info(Q(p));
-        if (info.isDir()) {
-            QDirIterator it(info.absoluteFilePath(), QDir::Files | QDir::Hidden | QDir::System,
-                            QDirIterator::Subdirectories);
-            std::vector<std::string> found;
-            while (it.hasNext())
-                found.push_back(it.next().toStdString());
-            std::sort(found.begin(), found.end());
-            fromFolders.insert(fromFolders.end(), found.begin(), found.end());
-        } else if (info.exists()) {
-            files.push_back(info.absoluteFilePath().toStdString());
-        } else {
-            PrintError("no such file or folder: " + p);
-            ok = false;
-        }
-    }
-    files.insert(files.end(), fromFolders.begin(), fromFolders.end());
-    // The same file named twice (directly and through its folder) would become two tasks that
-    // upload under the same name at once; the first mention is kept.
-    std::set<std::string> seen;
-    std::erase_if(files, [&](const std::string& f) { return !seen.insert(UpperCaseAscii(f)).second; });
-    return files;
-}
-
-// The queued files' paths, compared without regard to ASCII case.
-std::set<std::string> QueuedPaths(const TUploadQueue& queue) {
-    std::set<std::string> paths;
-    for (std::size_t i = 0; i < queue.TaskCount(); ++i)
-        paths.insert(UpperCaseAscii(queue.Task(i).FileName));
-    return paths;
-}
-
 // Task numbers (1 = top; "3-5" ranges) or --all into ids; false with an error on bad input.
 bool SelectTasks(const TUploadQueue& queue, TArgs args, std::vector<TJobId>& ids, bool& all) {
+    const TArgs operands = TakeOperands(args);
     all = TakeFlag(args, "--all");
     if (!RejectUnknownOptions(args))
         return false;
+    AppendOperands(args, operands);
     if (all) {
         ids = queue.TaskIds();
         return true;
@@ -207,14 +200,16 @@ bool MoveSelectedTasks(TCliContext& Ctx, const TArgs& Args, TJobStates From, TJo
 void PrintLinks(const TUploadQueue& Queue, std::size_t First) {
     for (std::size_t i = First; i < Queue.FinishedCount(); ++i) {
         const TFinishedUploadJobData& f = Queue.Finished(i);
-        std::cout << DisplayName(f) << "\n  download: " << GetValueOfKey("download-link", f.Result)
-                  << "\n  delete:   " << GetValueOfKey("kill-link", f.Result) << "\n";
+        std::cout << Printable(DisplayName(f))
+                  << "\n  download: " << Printable(GetValueOfKey("download-link", f.Result))
+                  << "\n  delete:   " << Printable(GetValueOfKey("kill-link", f.Result)) << "\n";
     }
     std::cout.flush();
 }
 
 int CmdAdd(TCliContext& Ctx, const TArgs& Args) {
     TArgs args = Args;
+    const TArgs operands = TakeOperands(args);
     std::string method, name;
     bool methodGiven = false, nameGiven = false;
     if (!TakeOption(args, "--method", method, methodGiven) || !TakeOption(args, "--name", name, nameGiven))
@@ -222,6 +217,7 @@ int CmdAdd(TCliContext& Ctx, const TArgs& Args) {
     const bool delayed = TakeFlag(args, "--delayed");
     if (!RejectUnknownOptions(args))
         return ecUsage;
+    AppendOperands(args, operands);
     if (args.empty()) {
         PrintError("add: name the files or folders to upload");
         return ecUsage;
@@ -240,48 +236,65 @@ int CmdAdd(TCliContext& Ctx, const TArgs& Args) {
                    " (quillo-cli set Brimvault.UseAccount=1 Brimvault.UserName=... Brimvault.Password=...)");
         return ecUsage;
     }
-
-    bool ok = true;
-    std::vector<std::string> files = ExpandPaths(args, ok);
-    if (!ok)
-        return ecUsage;
-    const std::size_t expanded = files.size();
-    const std::set<std::string> queued = QueuedPaths(Ctx.Queue);
-    std::erase_if(files, [&](const std::string& f) { return queued.count(UpperCaseAscii(f)) > 0; });
-    if (files.size() != expanded) {
-        if (files.empty()) {
-            std::cout << SingleLine(ResString(expanded == 1 ? rmFileAlreadyQueued : rmFilesAlreadyQueued))
-                      << std::endl;
-            return ecOk;
+    if (nameGiven)
+        if (const std::optional<std::string> problem = UploadNameProblem(name)) {
+            PrintError("--name: " + *problem);
+            return ecUsage;
         }
-        std::cout << SingleLine(ResString(rmSomeFilesAlreadyQueued)) << std::endl;
+
+    // Paths stay the bytes they were given: a name that is not UTF-8 is found as it is.
+    std::vector<std::string> paths;
+    for (const std::string& a : args) {
+        struct stat st {};
+        if (::stat(a.c_str(), &st) != 0) {
+            PrintError((errno == ENOENT ? std::string("no such file or folder: ")
+                                        : std::string(std::strerror(errno)) + ": ") +
+                       a);
+            return ecUsage;
+        }
+        paths.push_back(AbsolutePath(a));
     }
-    if (nameGiven && files.size() != 1) {
+    // The same file named twice (directly and through its folder) would become two tasks that
+    // upload under the same name at once: the first mention is kept. Folders are listed sorted,
+    // so that the order does not depend on the file system.
+    TAddFilesOptions options;
+    options.SortEachFolder = true;
+    options.DropRepeatedPaths = true;
+    TAddFilesPlan plan = PlanAddFiles(std::move(paths), Ctx.Queue, options);
+    int result = ecOk;
+    for (const TSkippedEntry& skipped : plan.Skipped) {
+        const bool lost = skipped.Kind == skUnreadable || skipped.Kind == skFailed;
+        PrintError((lost ? "could not add " : "skipped ") + skipped.Path + ": " + skipped.Reason);
+        if (lost)
+            result = ecNotAdded;
+    }
+    if (plan.Duplicates == dnTheFile || plan.Duplicates == dnAllTheFiles) {
+        std::cout << SingleLine(
+                         ResString(plan.Duplicates == dnTheFile ? rmFileAlreadyQueued : rmFilesAlreadyQueued))
+                  << std::endl;
+        return result;
+    }
+    if (plan.Duplicates == dnSome)
+        std::cout << SingleLine(ResString(rmSomeFilesAlreadyQueued)) << std::endl;
+    if (nameGiven && plan.Files.size() != 1) {
         PrintError("--name applies to a single file; several files keep their own names");
         return ecUsage;
     }
-    if (nameGiven && (Trim(name).empty() || Trim(name).find('/') != std::string::npos)) {
-        PrintError("--name must be a file name without '/'");
-        return ecUsage;
-    }
 
-    int added = 0;
-    int result = ecOk;
-    for (const std::string& f : files) {
-        try {
-            const std::size_t index = Ctx.Queue.AddTask(f, Trim(name), "", method);
-            Ctx.Scheduler->SetTaskState(index, delayed ? jsDelayed : jsQueued, false);
-            ++added;
-        } catch (const std::exception& e) {
-            PrintError(e.what());
-            result = ecUsage;
-        }
-    }
+    const TAddFilesResult added = AddPlannedFiles(
+        *Ctx.Scheduler, plan.Files, {Trim(name), method, delayed ? jsDelayed : jsQueued}, false);
+    for (const TSkippedEntry& failed : added.Failed)
+        PrintError(failed.Reason);
+    if (!added.Failed.empty())
+        result = ecNotAdded;
     UpdateSettings([&](TAppSettings& s) { s.General.LastUploadHost = method; });
-    Ctx.Scheduler->SaveJobs();
-    std::cout << "Added " << added << (added == 1 ? " file" : " files") << " (" << method << ", "
-              << (delayed ? "delayed" : "queued") << "). " << Ctx.Queue.UpdateQueueSummary()
-              << " in the queue." << std::endl;
+    if (!added.Saved) {
+        PrintError("the upload queue was not saved: the files are not added");
+        return ecNotSaved;
+    }
+    std::cout << "Added " << added.Added << (added.Added == 1 ? " file" : " files") << " (" << method << ", "
+              << (delayed ? "delayed" : "queued") << "). " << Ctx.Queue.QueueSummary() << " in the queue."
+              << std::endl;
     return result;
 }
 
@@ -295,14 +308,12 @@ int CmdList(TCliContext& Ctx, const TArgs& Args) {
         for (std::size_t i = 0; i < q.TaskCount(); ++i) {
             const TUploadJobData& t = q.Task(i);
             static const char* const kStates[] = {"Queued", "Delayed", "Uploading", "Finished", "Error"};
-            list.append(QJsonObject{{"number", qint64(i + 1)},
-                                    {"state", kStates[t.State]},
-                                    {"file", Q(t.FileName)},
-                                    {"size", qint64(t.FileSize)},
-                                    {"uploadName", Q(t.UploadName)},
-                                    {"method", Q(t.Method)},
-                                    {"status", Q(t.StatusText)},
-                                    {"resumeInfo", Q(t.ResumeInfo)}});
+            QJsonObject task{{"number", qint64(i + 1)},    {"state", kStates[t.State]},
+                             {"size", qint64(t.FileSize)}, {"method", Q(t.Method)},
+                             {"status", Q(t.StatusText)},  {"resumeInfo", Q(t.ResumeInfo)}};
+            PutBytes(task, QStringLiteral("file"), t.FileName);
+            PutBytes(task, QStringLiteral("uploadName"), t.UploadName);
+            list.append(task);
         }
         PrintJson(QJsonDocument(list));
         return ecOk;
@@ -314,9 +325,10 @@ int CmdList(TCliContext& Ctx, const TArgs& Args) {
     for (std::size_t i = 0; i < q.TaskCount(); ++i) {
         const TUploadJobData& t = q.Task(i);
         std::printf("%3zu  %-16s %14s  %-11s  %s\n", i + 1, StateText(t).c_str(),
-                    FormatThousands(t.FileSize).c_str(), t.Method.c_str(), EffectiveUploadName(t).c_str());
+                    FormatThousands(t.FileSize).c_str(), Printable(t.Method).c_str(),
+                    Printable(EffectiveUploadName(t)).c_str());
         if ((t.State == jsError || t.State == jsUploading) && !t.StatusText.empty())
-            std::printf("     %s\n", SingleLine(t.StatusText).c_str());
+            std::printf("     %s\n", Printable(SingleLine(t.StatusText)).c_str());
     }
     std::cout << q.QueueSummary() << std::endl;
     return ecOk;
@@ -331,17 +343,18 @@ int CmdFinished(TCliContext& Ctx, const TArgs& Args) {
         QJsonArray list;
         for (std::size_t i = 0; i < q.FinishedCount(); ++i) {
             const TFinishedUploadJobData& f = q.Finished(i);
-            list.append(QJsonObject{{"number", qint64(i + 1)},
-                                    {"file", Q(f.FileName)},
-                                    {"size", qint64(f.FileSize)},
-                                    {"uploadName", Q(f.UploadName)},
-                                    {"method", Q(f.Method)},
-                                    {"startTime", Q(IsoTime(f.StartTime))},
-                                    {"endTime", Q(IsoTime(f.EndTime))},
-                                    {"downloadLink", Q(GetValueOfKey("download-link", f.Result))},
-                                    {"deleteLink", Q(GetValueOfKey("kill-link", f.Result))},
-                                    {"md5", Q(GetValueOfKey("MD5", f.Result))},
-                                    {"result", Q(f.Result)}});
+            QJsonObject record{{"number", qint64(i + 1)},
+                               {"size", qint64(f.FileSize)},
+                               {"method", Q(f.Method)},
+                               {"startTime", Q(IsoTime(f.StartTime))},
+                               {"endTime", Q(IsoTime(f.EndTime))},
+                               {"downloadLink", Q(GetValueOfKey("download-link", f.Result))},
+                               {"deleteLink", Q(GetValueOfKey("kill-link", f.Result))},
+                               {"md5", Q(GetValueOfKey("MD5", f.Result))},
+                               {"result", Q(f.Result)}};
+            PutBytes(record, QStringLiteral("file"), f.FileName);
+            PutBytes(record, QStringLiteral("uploadName"), f.UploadName);
+            list.append(record);
         }
         PrintJson(QJsonDocument(list));
         return ecOk;
@@ -353,7 +366,8 @@ int CmdFinished(TCliContext& Ctx, const TArgs& Args) {
     for (std::size_t i = 0; i < q.FinishedCount(); ++i) {
         const TFinishedUploadJobData& f = q.Finished(i);
         std::printf("%3zu  %s  %14s  %-11s  %s\n", i + 1, IsoTime(f.EndTime).c_str(),
-                    FormatThousands(f.FileSize).c_str(), f.Method.c_str(), DisplayName(f).c_str());
+                    FormatThousands(f.FileSize).c_str(), Printable(f.Method).c_str(),
+                    Printable(DisplayName(f)).c_str());
     }
     return ecOk;
 }
@@ -387,11 +401,8 @@ int CmdRemove(TCliContext& Ctx, const TArgs& Args) {
     if (!SelectTasks(Ctx.Queue, Args, ids, all))
         return ecUsage;
     // A task named twice ("1 1-2") is removed, and counted, once.
-    std::size_t removed = 0;
-    for (TJobId id : ids)
-        removed += Ctx.Queue.DeleteTaskById(id) ? 1 : 0;
-    Ctx.Scheduler->SaveJobs();
-    std::cout << "Removed " << removed << " tasks. " << Ctx.Queue.UpdateQueueSummary() << " in the queue."
+    const std::size_t removed = DeleteSelectedTasks(*Ctx.Scheduler, ids);
+    std::cout << "Removed " << removed << " tasks. " << Ctx.Queue.QueueSummary() << " in the queue."
               << std::endl;
     return ecOk;
 }

@@ -17,7 +17,9 @@ using TArgs = std::vector<std::string>;
 inline constexpr int ecOk = 0;
 inline constexpr int ecTaskFailed = 1; // run: a task ended in Error
 inline constexpr int ecUsage = 2;
-inline constexpr int ecBusy = 3; // the desktop program (or another quillo-cli) runs
+inline constexpr int ecBusy = 3;     // the desktop program (or another quillo-cli) runs
+inline constexpr int ecNotAdded = 4; // add: a file or folder could not be (completely) added
+inline constexpr int ecNotSaved = 5; // the jobs file could not be written: the change is not kept
 inline constexpr int ecInterrupted = 130;
 
 // The queue and its scheduler, loaded from the data folder.
@@ -40,7 +42,8 @@ int CmdRun(TCliContext& Ctx, const TArgs& Args);
 int CmdSet(const TArgs& Args);
 int CmdSettings(const TArgs& Args);
 
-// Prints an error line "quillo-cli: <text>" to stderr.
+// Prints an error line "quillo-cli: <text>" to stderr, on one line and with control characters
+// and bytes that are not UTF-8 made visible.
 void PrintError(const std::string& Text);
 
 // True when Args is empty; otherwise false, with an error naming Command.

@@ -2,6 +2,7 @@
 // line per task. SIGINT, SIGTERM and SIGHUP stop the running uploads the way closing the desktop
 // program does: they become Delayed with their resume data, and the jobs file is written.
 #include "cli/CliCommands.h"
+#include "cli/CliText.h"
 
 #include "app/TerminationSignals.h"
 
@@ -26,7 +27,7 @@ namespace {
 // "name 42% 120.5 KB/s ETA 00:00:12"
 std::string ProgressText(const TUploadJobData& t) {
     std::string eta = FormatMsAsClock(static_cast<uint32_t>(t.TimeLeft));
-    return EffectiveUploadName(t) + " " + std::to_string(t.Percent) + "% " +
+    return Printable(EffectiveUploadName(t)) + " " + std::to_string(t.Percent) + "% " +
            FormatText("%.1f", {t.Speed / 8.0}) + " KB/s ETA " + eta;
 }
 
@@ -39,15 +40,16 @@ public:
         if (!t)
             return;
         if (event == ieStarted) {
-            Permanent("started  " + EffectiveUploadName(*t) + " (" + t->Method + ", " +
+            Permanent("started  " + Printable(EffectiveUploadName(*t)) + " (" + Printable(t->Method) + ", " +
                       FormatThousands(t->FileSize) + " bytes)");
         } else if (event == ieFinished) {
             FLastPrinted.erase(id);
             FLastPercent.erase(id);
             if (t->State == jsFinished)
-                Permanent("finished " + EffectiveUploadName(*t));
+                Permanent("finished " + Printable(EffectiveUploadName(*t)));
             else
-                Permanent("ERROR    " + EffectiveUploadName(*t) + ": " + t->StatusText);
+                Permanent("ERROR    " + Printable(EffectiveUploadName(*t)) + ": " +
+                          Printable(SingleLine(t->StatusText)));
         } else if (event == ieProgress) {
             const uint32_t now = GetTickCount32();
             auto it = FLastPrinted.find(id);

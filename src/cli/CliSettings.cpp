@@ -2,6 +2,7 @@
 // it, then the settings store reads the file and writes it back (LoadSettings, SaveSettings), so
 // the store's own rules decide what a value means and how it is written.
 #include "cli/CliCommands.h"
+#include "cli/CliText.h"
 
 #include "core/app/AtomicFile.h"
 #include "core/app/DataFolder.h"
@@ -76,7 +77,10 @@ std::string YesNo(bool b) {
 
 } // namespace
 
-int CmdSet(const TArgs& Args) {
+int CmdSet(const TArgs& Words) {
+    // "--" may end the options here too, although set takes none.
+    TArgs Args = Words;
+    std::erase(Args, std::string("--"));
     if (Args.empty()) {
         PrintError("set: give Section.Key=Value pairs, e.g. set UploadManager.ParallelThreads=3");
         return ecUsage;
@@ -118,7 +122,7 @@ int CmdSet(const TArgs& Args) {
         PrintError(std::string("cannot write the settings file: ") + e.what());
         return ecUsage;
     }
-    std::cout << "Settings saved to " << SettingsFileName() << std::endl;
+    std::cout << "Settings saved to " << Printable(SettingsFileName()) << std::endl;
     return ecOk;
 }
 
@@ -127,7 +131,7 @@ int CmdSettings(const TArgs& Args) {
         return ecUsage;
     const TAppSettings s = SettingsSnapshot();
     const auto line = [](const char* name, const std::string& value) {
-        std::printf("%-34s %s\n", name, value.c_str());
+        std::printf("%-34s %s\n", name, Printable(value).c_str());
     };
     line("Data folder", DataFolder());
     line("Service.SiteHost (in effect)", SiteHost());

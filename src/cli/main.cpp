@@ -41,7 +41,10 @@ Options:
   --home DIR          data folder (default: QUILLO_HOME, else as the desktop program)
   --site HOST[:PORT]  the service's web site (default: QUILLO_SITE, else the settings)
 
+"--" ends the options: the words after it are files (or task numbers) even if they start with "-".
+
 Exit codes: 0 done, 1 an upload failed, 2 bad usage, 3 the desktop program or another quillo-cli runs,
+4 a file or folder could not be added (each one is named), 5 the upload queue could not be saved,
 130 stopped by a signal.
 )";
 
@@ -61,6 +64,15 @@ const TCommand kCommands[] = {
 
 void ReportJobsError(const std::string& caption, const std::string& text) {
     PrintError(caption + ": " + text);
+}
+
+// Set when a save of the jobs file failed at any point: whatever the command did is then not
+// kept (an added task is gone, an uploaded one would be uploaded again), so the exit code says so.
+bool gSaveFailed = false;
+
+void ReportSaveError(const std::string& caption, const std::string& text) {
+    gSaveFailed = true;
+    ReportJobsError(caption, text);
 }
 
 } // namespace
@@ -131,14 +143,16 @@ int main(int argc, char** argv) {
     RegisterBuiltinUploaders();
     TCliContext ctx;
     TSchedulerHooks hooks;
-    hooks.JobsError = &ReportJobsError;
+    hooks.JobsError = &ReportSaveError;
     ctx.Scheduler = std::make_unique<TScheduler>(ctx.Queue, TSchedulerOptions{}, hooks);
     LoadJobs(ctx.Queue, JobsFileName(), &ReportJobsError);
     ctx.Queue.UpdateQueueSummary();
 
-    const int rc = command->Queue(ctx, args);
+    int rc = command->Queue(ctx, args);
     // Saves are written in the background: end only once the last one is on disk.
     ctx.Scheduler->FlushJobs();
     ctx.Scheduler.reset();
+    if (gSaveFailed && (rc == ecOk || rc == ecTaskFailed || rc == ecNotAdded))
+        rc = ecNotSaved;
     return rc;
 }

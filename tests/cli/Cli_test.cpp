@@ -18,7 +18,10 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillo {
@@ -60,6 +63,16 @@ protected:
     }
     void StartCli(QProcess& p, const QStringList& args) const {
         p.setProcessEnvironment(Env());
+        if (!FWorkDir.isEmpty())
+            p.setWorkingDirectory(FWorkDir);
+        if (FAsUser)
+            p.setChildProcessModifier([] {
+                // Root reads and writes whatever it likes; without these two powers the file
+                // modes apply to it as to anyone, which is what a test of unreadable or
+                // read-only folders needs. Harmless (and failing) for another user.
+                ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+                ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+            });
         p.start(kCli, args);
         ASSERT_TRUE(p.waitForStarted(10000));
     }
@@ -72,6 +85,21 @@ protected:
         QProcess p;
         StartCli(p, args);
         return Finish(p, timeoutMs);
+    }
+    // Run with a last argument given as raw bytes (QProcess passes only text): a shell builds
+    // the word from octal escapes.
+    TResult RunWithBytes(const QStringList& args, const QByteArray& last) const {
+        QString escaped;
+        for (char c : last)
+            escaped += QStringLiteral("\\%1").arg(uint(uchar(c)), 3, 8, QLatin1Char('0'));
+        QProcess p;
+        p.setProcessEnvironment(Env());
+        p.start(QStringLiteral("/bin/sh"),
+                QStringList{QStringLiteral("-c"),
+                            QStringLiteral("exec \"$0\" \"$@\" \"$(printf '%1')\"").arg(escaped), kCli} +
+                    args);
+        EXPECT_TRUE(p.waitForStarted(10000));
+        return Finish(p);
     }
     QString MakeFile(const QString& name, qint64 size) const {
         const QString path = FFiles + QLatin1Char('/') + name;
@@ -126,6 +154,8 @@ protected:
     }
 
     QString FHome, FRuntime, FFiles;
+    QString FWorkDir;     // the child's working folder; empty: ours
+    bool FAsUser = false; // the child runs without root's power over file modes
     TBrimvaultService FService;
 };
 
@@ -405,6 +435,168 @@ TEST_F(CliTest, KillRightAfterFinishedIsPrintedKeepsTheRecord) {
         for (const QString& f : QDir(FFiles).entryList(QDir::Files))
             QFile::remove(FFiles + QLatin1Char('/') + f);
     }
+// A save that fails loses what the command did (an added task is gone, an uploaded one stays
+// Queued and would be uploaded again): the exit code must say so.
+TEST_F(CliTest, ExitsNonZeroWhenTheQueueCannotBeSaved) {
+    const QString a = MakeFile(QStringLiteral("a.bin"), 1000);
+    const QByteArray home = FHome.toLocal8Bit();
+    FAsUser = true;
+    ASSERT_EQ(::chmod(home.constData(), 0555), 0);
+    const TResult add = Run({"add", a});
+    ::chmod(home.constData(), 0755);
+    EXPECT_EQ(add.ExitCode, 5) << add.Out.toStdString() << add.Err.toStdString();
+    EXPECT_TRUE(add.Err.contains(QStringLiteral("not saved"))) << add.Err.toStdString();
+    EXPECT_EQ(Json({"list", "--json"}).size(), 0);
+
+    ASSERT_EQ(Run({"add", "--method", "HTTP Method", a}).ExitCode, 0);
+    ASSERT_EQ(::chmod(home.constData(), 0555), 0);
+    const TResult run = Run({"run"});
+    const TResult remove = Run({"remove", "1"});
+    ::chmod(home.constData(), 0755);
+    EXPECT_EQ(run.ExitCode, 5) << run.Out.toStdString() << run.Err.toStdString();
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("finished a.bin"))) << "the upload itself worked";
+    EXPECT_EQ(remove.ExitCode, 5) << remove.Err.toStdString();
+    FAsUser = false;
+    const QJsonArray tasks = Json({"list", "--json"});
+    ASSERT_EQ(tasks.size(), 1) << "nothing of it reached the jobs file";
+    EXPECT_EQ(tasks[0][QStringLiteral("state")].toString(), QStringLiteral("Queued"));
+}
+
+TEST_F(CliTest, NamesUnreadableFoldersAndSkippedEntries) {
+    ASSERT_TRUE(QDir().mkpath(FFiles + QStringLiteral("/tree/locked")));
+    MakeFile(QStringLiteral("tree/locked/secret.bin"), 10);
+    const QString fine = MakeFile(QStringLiteral("tree/fine.bin"), 10);
+    const QByteArray locked = (FFiles + QStringLiteral("/tree/locked")).toLocal8Bit();
+    const QString pipe = FFiles + QStringLiteral("/tree/pipe");
+    ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0644), 0);
+    ASSERT_EQ(::chmod(locked.constData(), 0), 0);
+    FAsUser = true;
+    const TResult tree = Run({"add", "--delayed", FFiles + QStringLiteral("/tree")});
+    const TResult only = Run({"add", QString::fromLocal8Bit(locked)});
+    FAsUser = false;
+    ::chmod(locked.constData(), 0755);
+
+    EXPECT_EQ(tree.ExitCode, 4) << tree.Err.toStdString();
+    EXPECT_TRUE(tree.Err.contains(QStringLiteral("could not add ") + QString::fromLocal8Bit(locked) +
+                                  QStringLiteral(": cannot read the folder: Permission denied")))
+        << tree.Err.toStdString();
+    EXPECT_TRUE(tree.Err.contains(QStringLiteral("skipped ") + pipe)) << tree.Err.toStdString();
+    EXPECT_TRUE(tree.Out.contains(QStringLiteral("Added 1 file"))) << tree.Out.toStdString();
+    EXPECT_EQ(only.ExitCode, 4) << only.Err.toStdString();
+    EXPECT_TRUE(only.Err.contains(QStringLiteral("Permission denied"))) << only.Err.toStdString();
+    const QJsonArray tasks = Json({"list", "--json"});
+    ASSERT_EQ(tasks.size(), 1);
+    EXPECT_EQ(tasks[0][QStringLiteral("file")].toString(), fine);
+}
+
+TEST_F(CliTest, DoubleDashEndsTheOptions) {
+    MakeFile(QStringLiteral("-n.bin"), 10);
+    MakeFile(QStringLiteral("--json"), 10);
+    FWorkDir = FFiles;
+    const TResult add = Run({"add", "--delayed", "--", "-n.bin", "--json"});
+    EXPECT_EQ(add.ExitCode, 0) << add.Err.toStdString();
+    const QJsonArray tasks = Json({"list", "--json"});
+    ASSERT_EQ(tasks.size(), 2);
+    EXPECT_EQ(tasks[0][QStringLiteral("file")].toString(), FFiles + QStringLiteral("/-n.bin"));
+    EXPECT_EQ(tasks[1][QStringLiteral("file")].toString(), FFiles + QStringLiteral("/--json"));
+    EXPECT_EQ(tasks[1][QStringLiteral("state")].toString(), QStringLiteral("Delayed"));
+    EXPECT_EQ(Run({"remove", "--", "2"}).ExitCode, 0);
+    EXPECT_EQ(Run({"list", "--", "--json"}).ExitCode, 2) << "after -- a word is no option";
+    EXPECT_EQ(Run({"set", "--", "UploadManager.RetryCount=3"}).ExitCode, 0);
+    EXPECT_EQ(Json({"list", "--json"}).size(), 1);
+}
+
+TEST_F(CliTest, ControlCharactersInNamesDoNotReachTheTerminal) {
+    // An OSC sequence that would retitle the terminal, then clear the screen.
+    const QString evil = MakeFile(QStringLiteral("evil\x1b]0;owned\x07\x1b[2J\u009b.bin"), 1000);
+    ASSERT_EQ(Run({"add", "--method", "HTTP Method", evil}).ExitCode, 0);
+    const auto clean = [](const TResult& r) {
+        for (const QString& text : {r.Out, r.Err})
+            for (QChar c : text)
+                if ((c.unicode() < 0x20 && c != QLatin1Char('\n')) ||
+                    (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
+                    return false;
+        return true;
+    };
+    const TResult list = Run({"list"});
+    EXPECT_TRUE(clean(list)) << list.Out.toStdString();
+    EXPECT_TRUE(list.Out.contains(QStringLiteral("evil\\x1B]0;owned\\x07\\x1B[2J\\u009B.bin")))
+        << list.Out.toStdString();
+    EXPECT_EQ(Json({"list", "--json"})[0][QStringLiteral("file")].toString(), evil) << "JSON stays exact";
+    const TResult missing = Run({"add", FFiles + QStringLiteral("/gone\x1b[2J")});
+    EXPECT_EQ(missing.ExitCode, 2);
+    EXPECT_TRUE(clean(missing)) << missing.Err.toStdString();
+    const TResult run = Run({"run"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_TRUE(clean(run)) << run.Out.toStdString();
+    EXPECT_TRUE(clean(Run({"finished"})));
+    EXPECT_TRUE(clean(Run({"links"})));
+    ASSERT_EQ(Run({"set", QStringLiteral("Brimvault.UserName=demo\x1b[2J")}).ExitCode, 0);
+    const TResult settings = Run({"settings"});
+    EXPECT_TRUE(clean(settings)) << settings.Out.toStdString();
+    EXPECT_TRUE(settings.Out.contains(QStringLiteral("demo\\x1B[2J"))) << settings.Out.toStdString();
+}
+
+// Files from old archives and other systems carry names in other encodings: the bytes are the
+// name, from the folder listing to the request.
+TEST_F(CliTest, NamesThatAreNotUtf8AreAddedListedAndUploadedAsTheirBytes) {
+    ASSERT_TRUE(QDir().mkpath(FFiles + QStringLiteral("/old")));
+    const QByteArray path = FFiles.toLocal8Bit() + "/old/caf\xff.bin";
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray content(5000, 'q');
+    ASSERT_EQ(::write(fd, content.constData(), std::size_t(content.size())), content.size());
+    ::close(fd);
+
+    const TResult add = RunWithBytes({"add", "--method", "HTTP Method"}, path);
+    EXPECT_EQ(add.ExitCode, 0) << add.Err.toStdString();
+    const TResult list = Run({"list"});
+    EXPECT_TRUE(list.Out.contains(QStringLiteral("caf\\xFF.bin"))) << list.Out.toStdString();
+    QJsonArray tasks = Json({"list", "--json"});
+    ASSERT_EQ(tasks.size(), 1);
+    EXPECT_EQ(tasks[0][QStringLiteral("fileHex")].toString(), QString::fromLatin1(path.toHex()));
+    EXPECT_EQ(tasks[0][QStringLiteral("size")].toInteger(), 5000);
+
+    // Through its folder the file is found too, not skipped without a word.
+    ASSERT_EQ(Run({"remove", "--all"}).ExitCode, 0);
+    const TResult folder = Run({"add", "--method", "HTTP Method", FFiles + QStringLiteral("/old")});
+    EXPECT_EQ(folder.ExitCode, 0) << folder.Err.toStdString();
+    tasks = Json({"list", "--json"});
+    ASSERT_EQ(tasks.size(), 1);
+    EXPECT_EQ(tasks[0][QStringLiteral("fileHex")].toString(), QString::fromLatin1(path.toHex()));
+
+    const TResult run = Run({"run"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Out.toStdString() << run.Err.toStdString();
+    bool sent = false;
+    for (const QJsonObject& e : FService.HttpRequests(QStringLiteral("/cgi-bin/upload.cgi")))
+        for (const QJsonValue& part : e[QStringLiteral("form")][QStringLiteral("parts")].toArray())
+            sent = sent || QByteArray::fromHex(part[QStringLiteral("raw_headers_hex")].toString().toLatin1())
+                               .contains("filename=\"caf\xff.bin\"");
+    EXPECT_TRUE(sent) << "the request names the file by its own bytes";
+    const QJsonArray finished = Json({"finished", "--json"});
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished[0][QStringLiteral("fileHex")].toString(), QString::fromLatin1(path.toHex()));
+    ::unlink(path.constData()); // the scratch folder's clean-up could not name it
+}
+
+TEST_F(CliTest, NamesThatAreNotUtf8ReachTheFtpServerAsTheirBytes) {
+    const QByteArray path = FFiles.toLocal8Bit() + "/\xe9t\xe9.bin"; // Latin-1 "été"
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray content(70000, 'z');
+    ASSERT_EQ(::write(fd, content.constData(), std::size_t(content.size())), content.size());
+    ::close(fd);
+    const TResult add = RunWithBytes({"add", "--method", "FTP Method"}, path);
+    EXPECT_EQ(add.ExitCode, 0) << add.Err.toStdString();
+    const TResult run = Run({"run"});
+    ::unlink(path.constData()); // the scratch folder's clean-up could not name it
+    EXPECT_EQ(run.ExitCode, 0) << run.Out.toStdString() << run.Err.toStdString();
+    const QByteArray stored =
+        QFile::encodeName(FService.AccountFilePath(QStringLiteral("demo"), QString())) + "\xe9t\xe9.bin";
+    struct stat st {};
+    EXPECT_EQ(::stat(stored.constData(), &st), 0) << "stored under its own bytes";
+    EXPECT_EQ(st.st_size, content.size());
+    ::unlink(stored.constData());
 }
 
 } // namespace

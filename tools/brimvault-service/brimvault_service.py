@@ -495,7 +495,7 @@ class Service:
         custom = self.state.get("reply_body")
         if custom is not None:
             return custom
-        quoted = urllib.parse.quote(name, safe="")
+        quoted = urllib.parse.quote(name, safe="", errors="surrogateescape")
         lines = []
         if not self.state.get("no_download"):
             lines.append("DOWNLOAD: http://%s/d/%s/%s" % (self.site(), file_id, quoted))
@@ -1012,6 +1012,8 @@ class DroppingDTPHandler(ThrottledDTPHandler):
 class LoggingFTPHandler(FTPHandler):
     service = None
     banner = "Brimvault stand-in FTP ready."
+    # File names are bytes, as on a real server: a name that is not UTF-8 is stored as it was sent.
+    unicode_errors = "surrogateescape"
 
     def log_event(self, entry):
         base = {"proto": "ftp", "client_port": self.remote_port, "user": self.username or None}

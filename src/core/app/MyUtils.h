@@ -103,8 +103,8 @@ std::string SingleLine(const std::string& Text);
 // (-1000 -> "-1,000"). Never raises: any failure gives "???".
 std::string FormatThousands(int64_t Value);
 
-// Size of a file in bytes, opened read-only. Raises EFOpenError when it cannot be opened
-// (also for a folder, and for a pipe or device without opening it).
+// Size of a file in bytes. Raises EFOpenError when it could not be opened for reading (missing,
+// no permission, a folder, a pipe or a device), without opening it.
 int64_t GetFileSize64(const std::string& FileName);
 
 // The whole content of a regular file; empty when it is missing or unreadable. Anything else

@@ -57,9 +57,15 @@ public:
         return ids;
     }
 
+    // Room for `extra` more records. Grows geometrically: appending one record at a time (every
+    // AddTask) must not reallocate the whole list each time.
     void Reserve(std::size_t extra) {
-        FItems.reserve(FItems.size() + extra);
-        FById.reserve(FItems.size() + extra);
+        const std::size_t needed = FItems.size() + extra;
+        if (needed <= FItems.capacity())
+            return;
+        const std::size_t room = std::max(needed, FItems.capacity() * 2);
+        FItems.reserve(room);
+        FById.reserve(room);
     }
 
     TRecord& Append(TPtr p, TJobId id) {
@@ -81,6 +87,32 @@ public:
         return gone;
     }
 
+    // Removes rows first .. first + count - 1 in one go.
+    void RemoveRange(std::size_t first, std::size_t count) {
+        const auto at = [this](std::size_t i) { return FItems.begin() + static_cast<std::ptrdiff_t>(i); };
+        for (std::size_t i = first; i < first + count; ++i)
+            Forget(*FItems[i]);
+        FItems.erase(at(first), at(first + count));
+        Renumber(first, FItems.size());
+    }
+
+    // Removes every row whose mark is set, in one pass (marks.size() == Size()).
+    void RemoveMarked(const std::vector<char>& marks) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < FItems.size(); ++i) {
+            if (marks[i]) {
+                Forget(*FItems[i]);
+                FItems[i].reset();
+            } else {
+                if (kept != i)
+                    FItems[kept] = std::move(FItems[i]);
+                FItems[kept]->FIndex = kept;
+                ++kept;
+            }
+        }
+        FItems.resize(kept);
+    }
+
     // The row at `from` ends up at `to`.
     void Move(std::size_t from, std::size_t to) {
         const auto at = [this](std::size_t i) { return FItems.begin() + static_cast<std::ptrdiff_t>(i); };
@@ -100,6 +132,11 @@ public:
 
 private:
     static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+
+    void Forget(TRecord& r) {
+        FById.erase(r.FId);
+        r.FIndex = kNowhere;
+    }
 
     void Renumber(std::size_t first, std::size_t end) {
         for (std::size_t i = first; i < end && i < FItems.size(); ++i)

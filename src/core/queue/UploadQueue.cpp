@@ -84,6 +84,45 @@ void TUploadQueue::RemoveRecord(TQueueList which, TJobList<TRecord>& list, std::
 }
 
 template <class TRecord>
+std::size_t TUploadQueue::RemoveRecords(TQueueList which, TJobList<TRecord>& list,
+                                        const std::vector<TJobId>& ids) {
+    CheckNotNotifying();
+    std::vector<char> marks(list.Size(), 0);
+    std::size_t count = 0;
+    for (TJobId id : ids)
+        if (const std::optional<std::size_t> index = list.IndexOf(id); index && !marks[*index]) {
+            marks[*index] = 1;
+            ++count;
+        }
+    if (count == 0)
+        return 0;
+    // Runs of adjacent rows, last first, so that earlier indexes stay right.
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    for (std::size_t i = 0; i < marks.size(); ++i)
+        if (marks[i]) {
+            if (!runs.empty() && runs.back().first + runs.back().second == i)
+                ++runs.back().second;
+            else
+                runs.push_back({i, 1});
+        }
+    // Each run costs a shift of the rows after it; beyond a few runs one pass and a reset is cheaper
+    // for the list and for the views.
+    constexpr std::size_t kMaxRuns = 16;
+    if (runs.size() > kMaxRuns) {
+        Notify([&](TUploadQueueObserver& o) { o.ListAboutToBeReset(which); });
+        list.RemoveMarked(marks);
+        Notify([&](TUploadQueueObserver& o) { o.ListReset(which); });
+        return count;
+    }
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        Notify([&](TUploadQueueObserver& o) { o.RowsAboutToBeRemoved(which, run->first, run->second); });
+        list.RemoveRange(run->first, run->second);
+        Notify([&](TUploadQueueObserver& o) { o.RowsRemoved(which, run->first, run->second); });
+    }
+    return count;
+}
+
+template <class TRecord>
 void TUploadQueue::MoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t from, std::size_t to) {
     CheckNotNotifying();
     list.Slot(from);
@@ -156,6 +195,14 @@ bool TUploadQueue::DeleteTaskById(TJobId id) {
     if (index)
         DeleteTask(*index);
     return index.has_value();
+}
+
+std::size_t TUploadQueue::DeleteTasks(const std::vector<TJobId>& ids) {
+    CheckNotNotifying();
+    // Releasing a thread may run nested code that changes the queue: ids, not indexes.
+    for (TJobId id : ids)
+        ReleaseThreadById(id);
+    return RemoveRecords(qlTasks, FTasks, ids);
 }
 
 std::size_t TUploadQueue::MoveToFinished(std::size_t index) {
@@ -268,6 +315,10 @@ bool TUploadQueue::DeleteFinishedById(TJobId id) {
     if (index)
         DeleteFinished(*index);
     return index.has_value();
+}
+
+std::size_t TUploadQueue::DeleteFinishedRecords(const std::vector<TJobId>& ids) {
+    return RemoveRecords(qlFinished, FFinished, ids);
 }
 
 void TUploadQueue::MoveFinished(std::size_t from, std::size_t to) {

@@ -86,6 +86,11 @@ public:
     // while its thread was being destroyed, there is nothing left to do.
     void DeleteTask(std::size_t index);
     bool DeleteTaskById(TJobId id); // false: id not in the queue
+    // Deletes many tasks at once (ids no longer in the queue are ignored): every thread among them
+    // is released first, then the records go in one pass. Linear in the queue's length whatever
+    // the selection; observers hear one removal per run of adjacent rows, or a reset of the list
+    // when the rows are scattered over many runs. Returns how many were deleted.
+    std::size_t DeleteTasks(const std::vector<TJobId>& ids);
     // Appends the task's finished record (Result = StatusText) to the finished list, then
     // DeleteTask. Returns the index of the new finished record.
     std::size_t MoveToFinished(std::size_t index);
@@ -126,6 +131,7 @@ public:
     std::size_t AppendFinished(TFinishedUploadJobData record);
     void DeleteFinished(std::size_t index);
     bool DeleteFinishedById(TJobId id);
+    std::size_t DeleteFinishedRecords(const std::vector<TJobId>& ids); // as DeleteTasks
     void MoveFinished(std::size_t from, std::size_t to);
     void FinishedChanged(std::size_t index);
 
@@ -158,6 +164,8 @@ private:
     template <class TRecord, class TItem>
     void AppendRecords(TQueueList which, TJobList<TRecord>& list, std::vector<TItem>&& records);
     template <class TRecord> void RemoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t index);
+    template <class TRecord>
+    std::size_t RemoveRecords(TQueueList which, TJobList<TRecord>& list, const std::vector<TJobId>& ids);
     template <class TRecord>
     void MoveRecord(TQueueList which, TJobList<TRecord>& list, std::size_t from, std::size_t to);
     template <class TRecord> void ResetList(TQueueList which, TJobList<TRecord>& list);
