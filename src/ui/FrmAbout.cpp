@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadialGradient>
+#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -183,6 +184,18 @@ void TFrm_About::CreateWidgets() {
     btn_close->setGeometry(DesignedClientWidth - Button.width() - 9, height() - Button.height() - 9,
                            Button.width(), Button.height());
     lab_siteurl->installEventFilter(this);
+
+    // A thin edge over everything, the banner included, so that the borderless box stands out
+    // from a light window behind it.
+    auto* Edge = new QFrame(this);
+    Edge->setFrameStyle(QFrame::Box | QFrame::Plain);
+    QPalette EdgeColour = Edge->palette();
+    EdgeColour.setColor(QPalette::WindowText, QColor(110, 140, 165));
+    Edge->setPalette(EdgeColour);
+    Edge->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Edge->setFocusPolicy(Qt::NoFocus);
+    Edge->setGeometry(0, 0, width(), height());
+    Edge->raise();
 }
 
 void TFrm_About::FormCreate() {
@@ -240,6 +253,19 @@ namespace quillo {
 void ShowAboutBox(QWidget* Owner) {
     // The owner may go away while the box runs its own loop; then it takes the box with it.
     QPointer<TFrm_About> Box = new TFrm_About(Owner);
+    if (Owner && Owner->isVisible()) {
+        // Centred on the owner's frame, kept on the owner's screen.
+        QRect Place(QPoint(), Box->size());
+        Place.moveCenter(Owner->frameGeometry().center());
+        if (const QScreen* Screen = Owner->screen()) {
+            const QRect Free = Screen->availableGeometry();
+            Place.moveLeft(std::clamp(Place.left(), Free.left(),
+                                      std::max(Free.left(), Free.right() - Place.width() + 1)));
+            Place.moveTop(std::clamp(Place.top(), Free.top(),
+                                     std::max(Free.top(), Free.bottom() - Place.height() + 1)));
+        }
+        Box->move(Place.topLeft());
+    }
     Box->exec();
     delete Box.data();
 }

@@ -2,6 +2,7 @@
 
 #include "support/ElfImage.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDate>
 #include <QDesktopServices>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -63,6 +65,10 @@ TEST(FrmAboutTest, ShowsTheVersionRecordAndTheSite) {
         ASSERT_NE(w, nullptr) << name;
         EXPECT_TRUE(box.rect().contains(w->geometry().translated(w->parentWidget()->mapTo(&box, QPoint()))))
             << name << " is cut off";
+        // Screen readers have a name for every control and picture.
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr) << name;
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << name;
     }
     ::unsetenv("QUILLO_SITE");
 }
@@ -133,6 +139,28 @@ TEST(FrmAboutTest, EscapeEnterAndCloseEndTheBoxWithOk) {
         EXPECT_TRUE(ran);
         EXPECT_FALSE(box.isVisible());
     }
+}
+
+TEST(FrmAboutTest, ShowAboutBoxCentresTheBoxOnItsOwnerAndFreesIt) {
+    QWidget owner;
+    owner.setGeometry(100, 80, 900, 700);
+    owner.show();
+    QPointer<TFrm_About> shown;
+    QPoint centre;
+    bool modal = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<TFrm_About*>(w); box && box->isVisible()) {
+                shown = box;
+                centre = box->geometry().center();
+                modal = box->isModal() && box->parentWidget() == &owner;
+                box->btn_close->click();
+            }
+    });
+    ShowAboutBox(&owner);
+    EXPECT_TRUE(modal);
+    EXPECT_LE((centre - owner.frameGeometry().center()).manhattanLength(), 2);
+    EXPECT_TRUE(shown.isNull()); // destroyed once closed
 }
 
 TEST(FrmAboutTest, OtherKeysDoNotCloseTheBox) {
