@@ -48,6 +48,12 @@ struct TUpdateCheck::TRun {
             FClient->Abort();
     }
 
+    std::exception_ptr NoAnswer() const {
+        const std::string Limit = TimeoutMs % 1000 == 0 ? std::to_string(TimeoutMs / 1000) + " seconds"
+                                                        : std::to_string(TimeoutMs) + " ms";
+        return std::make_exception_ptr(ETimeoutError("No answer from " + Url + " within " + Limit + "."));
+    }
+
     // Worker thread: the request and its outcome.
     void Fetch() {
         try {
@@ -63,11 +69,10 @@ struct TUpdateCheck::TRun {
                 Client->Abort(); // aborted before the client was published
             Outcome.Remote = ParseVersionReply(Client->Get(Url));
         } catch (const EAbortedError&) {
-            const std::string Limit = TimeoutMs % 1000 == 0 ? std::to_string(TimeoutMs / 1000) + " seconds"
-                                                            : std::to_string(TimeoutMs) + " ms";
-            Outcome.Error = TimedOut ? std::make_exception_ptr(
-                                           ETimeoutError("No answer from " + Url + " within " + Limit + "."))
-                                     : std::current_exception();
+            Outcome.Error = TimedOut ? NoAnswer() : std::current_exception();
+        } catch (const ETimeoutError&) {
+            // The client's own connect or read limit, which may come a moment before the deadline.
+            Outcome.Error = NoAnswer();
         } catch (...) {
             Outcome.Error = std::current_exception();
         }
