@@ -352,9 +352,11 @@ std::string GetValueOfKey(const std::string& Key, const std::string& Text) {
     const std::string_view K = TrimView(Key);
     std::string_view Rest(Text);
     while (!Rest.empty()) {
-        const size_t End = Rest.find_first_of("\r\n");
+        size_t End = 0; // find_first_of would call memchr for every byte
+        while (End < Rest.size() && Rest[End] != '\r' && Rest[End] != '\n')
+            ++End;
         const std::string_view Line = Rest.substr(0, End);
-        Rest = End == std::string_view::npos ? std::string_view() : Rest.substr(End + 1);
+        Rest = End < Rest.size() ? Rest.substr(End + 1) : std::string_view();
         const size_t Eq = Line.find('=');
         if (Eq == std::string_view::npos)
             continue;
