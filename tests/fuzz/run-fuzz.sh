@@ -80,8 +80,17 @@ seed utils time '9:30:00.500 PM'
 # The first 32 bytes are also numbers: the most negative 64-bit integer and three doubles.
 seed utils numbers '\x00\x00\x00\x00\x00\x00\x00\x80\x00\x00\x00\x00\x00\x00\xe0\x3f\x00\x00\x00\x00\x00\x00\xf0\x7f\x00\x00\x00\x00\x00\x00\x59\xc0%%1:d %%1:x %%1:u %%2:.3n %%2:e\xff7\xff'
 
+# Program files: the version record alone behind a mode byte (odd: wrapped into an ELF file by
+# the target), a damaged one, and a minimal 64-bit ELF header whose section table lies outside.
+record='QUILLOVR\x01\x00\x00\x00\x48\x00\x00\x00\x02\x00\x01\x00\x2d\x00\x03\x00\x02\x00\x01\x00\x2d\x00\x03\x00040904E4\x00ProductName\x00Quillo\x00Comments\x00c\x00\x00'
+seed version empty ''
+seed version record "\x01$record"
+seed version record32be "\x07$record"
+seed version damaged "\x01QUILLOVR\x01\x00\x00\x00\xff\x00\x00\x00"
+seed version elf '\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x3e\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x40\x00\x38\x00\x00\x00\x40\x00\x03\x00\x02\x00'
+
 status=0
-for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz; do
+for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz version_fuzz; do
     name="${target%_fuzz}"
     log="$build/$target.log"
     mkdir -p "$build/corpus/$name"

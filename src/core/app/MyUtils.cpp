@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 
 #include <cerrno>
 #include <cstring>
@@ -384,16 +385,32 @@ void NextLine(const std::string& Text, int& Pos, std::string& Line) {
 }
 
 std::string GetValueOfKey(const std::string& Key, const std::string& Text) {
-    const std::string k = LowerCaseAscii(Trim(Key));
-    int pos = 1;
-    std::string line;
-    while (pos <= Len(Text)) {
-        NextLine(Text, pos, line);
-        const size_t eq = line.find('=');
-        if (line.empty() || eq == std::string::npos)
+    // Runs for every row a list view draws: no copies until the value is found. A line ends at
+    // any CR or LF (empty lines never match, so how NextLine pairs them does not matter).
+    const auto IsBlank = [](char C) { return static_cast<unsigned char>(C) <= 32; };
+    const auto TrimView = [&](std::string_view V) {
+        while (!V.empty() && IsBlank(V.front()))
+            V.remove_prefix(1);
+        while (!V.empty() && IsBlank(V.back()))
+            V.remove_suffix(1);
+        return V;
+    };
+    const auto Lower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C + 32) : C; };
+    const std::string_view K = TrimView(Key);
+    std::string_view Rest(Text);
+    while (!Rest.empty()) {
+        size_t End = 0; // find_first_of would call memchr for every byte
+        while (End < Rest.size() && Rest[End] != '\r' && Rest[End] != '\n')
+            ++End;
+        const std::string_view Line = Rest.substr(0, End);
+        Rest = End < Rest.size() ? Rest.substr(End + 1) : std::string_view();
+        const size_t Eq = Line.find('=');
+        if (Eq == std::string_view::npos)
             continue;
-        if (LowerCaseAscii(Trim(line.substr(0, eq))) == k)
-            return Trim(line.substr(eq + 1));
+        const std::string_view Name = TrimView(Line.substr(0, Eq));
+        if (Name.size() == K.size() && std::equal(Name.begin(), Name.end(), K.begin(),
+                                                  [&](char A, char B) { return Lower(A) == Lower(B); }))
+            return std::string(TrimView(Line.substr(Eq + 1)));
     }
     return std::string();
 }

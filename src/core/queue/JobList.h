@@ -123,6 +123,26 @@ public:
         Renumber(std::min(from, to), std::max(from, to) + 1);
     }
 
+    // Reorders the whole list: the record at Order[i] ends up at index i. Order must hold every
+    // index exactly once (std::invalid_argument otherwise, and the list is unchanged).
+    void Permute(const std::vector<std::size_t>& Order) {
+        if (Order.size() != FItems.size())
+            throw std::invalid_argument(std::string("A new order for the ") + FName + " must name every row");
+        std::vector<bool> seen(Order.size(), false);
+        for (std::size_t from : Order) {
+            if (from >= Order.size() || seen[from])
+                throw std::invalid_argument(std::string("A new order for the ") + FName +
+                                            " must name every row once");
+            seen[from] = true;
+        }
+        std::vector<TPtr> items;
+        items.reserve(FItems.size());
+        for (std::size_t from : Order)
+            items.push_back(std::move(FItems[from]));
+        FItems = std::move(items);
+        Renumber(0, FItems.size());
+    }
+
     void Clear() {
         for (TPtr& p : FItems)
             p->FIndex = kNowhere;

@@ -330,6 +330,13 @@ void TUploadQueue::FinishedChanged(std::size_t index) {
     Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlFinished, index, index); });
 }
 
+void TUploadQueue::ReorderFinished(const std::vector<std::size_t>& Order) {
+    CheckNotNotifying();
+    FFinished.Permute(Order);
+    if (FFinished.Size() > 0)
+        Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlFinished, 0, FFinished.Size() - 1); });
+}
+
 // ---- whole lists -----------------------------------------------------------------------------
 
 void TUploadQueue::AppendAll(std::vector<TUploadJobData> tasks,

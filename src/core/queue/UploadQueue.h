@@ -134,6 +134,10 @@ public:
     std::size_t DeleteFinishedRecords(const std::vector<TJobId>& ids); // as DeleteTasks
     void MoveFinished(std::size_t from, std::size_t to);
     void FinishedChanged(std::size_t index);
+    // Puts the finished record at Order[i] at index i (a sort). The rows themselves stay, only
+    // what they show changes: observers hear RowsChanged for the whole list, so a view keeps its
+    // selection marks on the row positions.
+    void ReorderFinished(const std::vector<std::size_t>& Order);
 
     // ---- Whole lists -----------------------------------------------------------------------
     // Appends many records with one insert notification per list (loading). The queue takes the
