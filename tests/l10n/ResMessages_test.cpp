@@ -24,7 +24,8 @@ TEST(ResMessages, BuiltinTextsKeepTheirLineBreaksAndFormats) {
     EXPECT_EQ(ResString(rmConfirmClose), "There are some upload tasks in progress.\r\nClosing now will abort "
                                          "them. Do you want to close anyway ?");
     EXPECT_EQ(ResString(rmStateUploadingPercent), "Uploading (%d%%)");
-    EXPECT_EQ(ResString(rmImproperlyTerminated), "Upload failed because the program was improperly terminated");
+    EXPECT_EQ(ResString(rmImproperlyTerminated),
+              "Upload failed because the program was improperly terminated");
 }
 
 TEST(ResMessages, UploaderForEndsWithTheServiceDomain) {
