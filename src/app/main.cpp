@@ -6,6 +6,7 @@
 #include "core/engine/PluginManager.h"
 #include "core/l10n/ResMessages.h"
 #include "ui/ApplicationStyle.h"
+#include "ui/FrmLanguages.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
 
     LoadSettings();
     SetServiceDomainForMessages(SiteHost());
+    // Before any window exists, so that every window comes up in the chosen language.
+    SetUpLanguages();
+    ApplyLanguage();
 
     auto* mainWindow = new TMainWindow(TMainWindowStart{commandLine.StartHidden});
     mainWindow->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,5 +1,6 @@
 #include "core/l10n/Localizer.h"
 
+#include "core/app/DataFolder.h"
 #include "core/app/MyUtils.h"
 #include "core/l10n/CodePage.h"
 #include "core/l10n/ResMessages.h"
@@ -82,6 +83,19 @@ std::vector<std::string> SplitLanguageFileLines(const std::string& Text) {
     return lines;
 }
 
+std::string InstalledLanguageFolder() {
+    const std::string beside = JoinPath(ExecutableFolder(), "languages");
+    const std::string shared = JoinPath(ExecutableFolder(), "../share/quillo/languages");
+    if (!QFileInfo(QString::fromStdString(beside)).isDir() &&
+        QFileInfo(QString::fromStdString(shared)).isDir())
+        return QDir::cleanPath(QString::fromStdString(shared)).toStdString();
+    return beside;
+}
+
+std::string UserLanguageFolder() {
+    return JoinPath(DataFolder(), "languages");
+}
+
 TLocalizer& Localizer() {
     static TLocalizer localizer;
     return localizer;
@@ -123,24 +137,25 @@ const TResForm* TLocalizer::FindForm(const std::string& FormClass) const {
     return nullptr;
 }
 
-void TLocalizer::LoadLanguageFile(const std::string& Name) {
+bool TLocalizer::LoadLanguageFile(const std::string& Name) {
     Forms.clear();
     const std::string path = LanguageFilePath(Name);
     try {
-        ReadFile(path);
+        return ReadFile(path);
     } catch (const std::exception& e) {
         ReportError("Error while loading language file " + Quoted(path) + "\r\n" + e.what());
+        return false;
     }
 }
 
-void TLocalizer::ReadFile(const std::string& Path) {
+bool TLocalizer::ReadFile(const std::string& Path) {
     const std::vector<std::string> lines = SplitLanguageFileLines(ReadLanguageFile(Path));
 
     int32_t codePage = cpUtf8;
     if (const auto value = HeaderValue(lines, "Codepage")) {
         if (!TryStrToInt(*value, codePage)) {
             ReportError("Bad codepage in language file " + Quoted(Path));
-            return;
+            return false;
         }
     }
     const TCodePageDecoder decoder(codePage);
@@ -170,7 +185,7 @@ void TLocalizer::ReadFile(const std::string& Path) {
             } else if (raw.compare(1, 3, "(x)") == 0) {
                 ReportError("Deleted component in language file:\r\n" + Quoted(raw) +
                             "\r\nYou have to remove it!");
-                return;
+                return false;
             } else {
                 Forms.push_back({raw.size() >= 2 ? raw.substr(1, raw.size() - 2) : std::string(), {}, {}});
                 current = Forms.size() - 1;
@@ -188,7 +203,7 @@ void TLocalizer::ReadFile(const std::string& Path) {
         const QString path = key.left(key.indexOf(u'{') < 0 ? key.size() : key.indexOf(u'{'));
         if (path.isEmpty()) {
             ReportError("Bad line in language file: " + Quoted(line.toStdString()));
-            return;
+            return false;
         }
         const QString value = equals < 0 ? QString() : line.mid(equals + 1);
         TResForm& form = Forms[*current];
@@ -199,6 +214,7 @@ void TLocalizer::ReadFile(const std::string& Path) {
     }
     if (AutoTranslateForms)
         TranslateAllForms();
+    return true;
 }
 
 void TLocalizer::SetAutoTranslate(bool On) {

@@ -62,8 +62,9 @@ public:
     TErrorMode ErrorMode = emSilent;
 
     // Loads Name (relative to the language folders, with or without ".lng"; an absolute path is
-    // taken as it is). Problems go through ReportError; what was read before one stays.
-    void LoadLanguageFile(const std::string& Name);
+    // taken as it is). Problems go through ReportError; what was read before one stays. True when
+    // the whole file was read and, with AutoTranslateForms, the open windows translated.
+    bool LoadLanguageFile(const std::string& Name);
     // The file LoadLanguageFile reads for Name: the exact name in the user folder, then in the
     // shipped one; then the one entry of either folder that matches without regard to ASCII case.
     // A name found nowhere gives its path in the shipped folder (whose load then fails).
@@ -84,12 +85,18 @@ public:
     void SetMessageHandler(TLocalizerMessageHandler Handler);
 
 private:
-    void ReadFile(const std::string& Path);
+    bool ReadFile(const std::string& Path);
     TLocalizerFormHooks FHooks;
     TLocalizerMessageHandler FMessageHandler;
 };
 
 TLocalizer& Localizer();
+
+// The shipped language files: "languages" beside the executable, else share/quillo/languages
+// beside its bin folder (an installed program); the first when neither exists.
+std::string InstalledLanguageFolder();
+// The user's own: "languages" inside the data folder.
+std::string UserLanguageFolder();
 
 // The lines of a text: breaks at CR LF, CR or LF; a break at the very end makes no empty line.
 std::vector<std::string> SplitLanguageFileLines(const std::string& Text);
