@@ -13,6 +13,7 @@
 #include <QDockWidget>
 #include <QGroupBox>
 #include <QHash>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,7 +24,9 @@
 #include <QSet>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTextEdit>
+#include <QTreeView>
 
 #include <stdexcept>
 
@@ -196,8 +199,15 @@ const TStringList kStringLists[] = {
 };
 
 // "Columns": the header sections of an item view; "(n)" is one of them.
+// Lists without a header (QListView) have no columns to name.
 bool HasColumns(QObject* O) {
-    return As<QAbstractItemView>(O) && As<QAbstractItemView>(O)->model();
+    return (As<QTreeView>(O) || As<QTableView>(O)) && As<QAbstractItemView>(O)->model();
+}
+// A header the user never sees offers nothing to translate.
+bool ShowsColumns(QObject* O) {
+    if (auto* tree = As<QTreeView>(O))
+        return !tree->isHeaderHidden();
+    return !As<QTableView>(O)->horizontalHeader()->isHidden();
 }
 int ColumnCount(QObject* O) {
     return As<QAbstractItemView>(O)->model()->columnCount();
@@ -486,7 +496,7 @@ std::vector<TTranslatableText> TranslatableTexts(QWidget& Form) {
                     add(Prefix + QLatin1String(l.Name) + QStringLiteral(".Strings"), lines, true);
                 break;
             }
-        if (HasColumns(O))
+        if (HasColumns(O) && ShowsColumns(O))
             for (int n = 0; n < ColumnCount(O); ++n)
                 if (const QString caption = ColumnCaption(O, n); !caption.isEmpty())
                     add(Prefix + QStringLiteral("Columns.(%1).Caption").arg(n), {caption}, false);

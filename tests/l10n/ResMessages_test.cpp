@@ -70,3 +70,12 @@ TEST(ResMessages, WorkerThreadsReadWhileTheTableIsSwapped) {
     SetResStringTable(nullptr);
     EXPECT_EQ(bad, 0);
 }
+
+TEST(ResMessages, ATranslatedUploaderForStillEndsWithTheServiceDomain) {
+    SetServiceDomainForMessages("files.example.test");
+    SetResStringTable(std::make_shared<TResStringTable>(TResStringTable{{rmUploaderFor, "Uploader für "}}));
+    EXPECT_EQ(ResString(rmUploaderFor), "Uploader für files.example.test");
+    EXPECT_EQ(BuiltinResText(rmUploaderFor), "Uploader for ");
+    SetResStringTable(nullptr);
+    SetServiceDomainForMessages("brimvault.com");
+}

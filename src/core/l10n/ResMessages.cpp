@@ -93,15 +93,25 @@ bool IsProgramMessage(int id) {
     return Builtins().count(id) != 0;
 }
 
-std::string BuiltinResString(int id) {
+std::string BuiltinResText(int id) {
     const auto it = Builtins().find(id);
-    if (it == Builtins().end())
-        return {};
-    if (id == rmUploaderFor) {
-        std::lock_guard lock(gTableMutex);
-        return std::string(it->second) + gServiceDomain;
-    }
-    return it->second;
+    return it == Builtins().end() ? std::string() : std::string(it->second);
+}
+
+namespace {
+
+// Message 65084 names the service, whose domain the program adds to the text of either language.
+std::string WithDomain(int id, std::string Text) {
+    if (id != rmUploaderFor)
+        return Text;
+    std::lock_guard lock(gTableMutex);
+    return Text + gServiceDomain;
+}
+
+} // namespace
+
+std::string BuiltinResString(int id) {
+    return WithDomain(id, BuiltinResText(id));
 }
 
 std::string ResString(int id) {
@@ -109,7 +119,7 @@ std::string ResString(int id) {
         if (const auto list = CurrentResStringList()) {
             std::string text;
             if (FindResourceString(*list, id, text))
-                return text;
+                return WithDomain(id, std::move(text));
         }
     }
     return BuiltinResString(id);

@@ -100,6 +100,9 @@ QString ResQString(int id);
 
 // The built-in English text, ignoring any translation.
 std::string BuiltinResString(int id);
+// The built-in text as a translator sees it: message 65084 without the domain the program adds
+// to it (also to its translation).
+std::string BuiltinResText(int id);
 
 // Whether `id` is one of the program's own message numbers.
 bool IsProgramMessage(int id);
