@@ -93,8 +93,9 @@ void TFrm_Languages::CreateWidgets() {
 
 void TFrm_Languages::FormCreate() {
     QStringList names;
-    ListLanguages(QString::fromStdString(UserLanguageFolder()), QStringLiteral("*.lng"), names);
-    ListLanguages(QString::fromStdString(InstalledLanguageFolder()), QStringLiteral("*.lng"), names);
+    // The folders the localizer loads from (SetUpLanguages), so every name listed can be loaded.
+    ListLanguages(QString::fromStdString(Localizer().UserLanguageDirectory), QStringLiteral("*.lng"), names);
+    ListLanguages(QString::fromStdString(Localizer().LanguageDirectory), QStringLiteral("*.lng"), names);
     names.removeDuplicates(); // the data folder's file wins; its name comes first
     std::stable_sort(names.begin(), names.end(), [](const QString& A, const QString& B) {
         return A.compare(B, Qt::CaseInsensitive) < 0;

@@ -313,11 +313,22 @@ TEST_F(FormTranslationTest, TheDialogListsTheLanguagesOfBothFolders) {
     EXPECT_EQ(names, (QStringList{QStringLiteral("German"), QStringLiteral("Portugues.Brasil"),
                                   QStringLiteral("Spaced")}));
 
+    // The shipped folder adds its languages; a name in the data folder is listed once.
+    const QString shipped = test::MakeScratchDir(QStringLiteral("shipped"));
+    for (const char* name : {"German.lng", "italiano.lng"}) {
+        QFile f(shipped + u'/' + QLatin1String(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x\n[TFrm_Languages]\nCaption='shipped'\n");
+    }
+    Localizer().LanguageDirectory = shipped.toStdString();
+
     UpdateSettings([](TAppSettings& S) { S.General.LanguageFile = " german"; });
     {
         TFrm_Languages dialog;
-        ASSERT_EQ(dialog.ListBox1->count(), 3);
+        ASSERT_EQ(dialog.ListBox1->count(), 4);
         EXPECT_EQ(dialog.ListBox1->item(0)->text(), QStringLiteral("German"));
+        EXPECT_EQ(dialog.ListBox1->item(1)->text(), QStringLiteral("italiano"));
+        EXPECT_EQ(dialog.ListBox1->item(2)->text(), QStringLiteral("Portugues.Brasil"));
         EXPECT_EQ(dialog.SelectedLanguage(), QStringLiteral("German"));
         EXPECT_EQ(dialog.Button1->text(), QStringLiteral("OK"));
         EXPECT_TRUE(dialog.Button1->isDefault());
@@ -326,7 +337,7 @@ TEST_F(FormTranslationTest, TheDialogListsTheLanguagesOfBothFolders) {
 
     // Choosing Portugues.Brasil stores and loads that file; the next dialog comes up translated.
     WhenDialogRuns([](TFrm_Languages& D) {
-        D.ListBox1->item(1)->setSelected(true);
+        D.ListBox1->item(2)->setSelected(true);
         D.Button1->click();
     });
     EXPECT_TRUE(SelectLanguage(nullptr));

@@ -138,18 +138,26 @@ const TResForm* TLocalizer::FindForm(const std::string& FormClass) const {
 }
 
 bool TLocalizer::LoadLanguageFile(const std::string& Name) {
-    Forms.clear();
     const std::string path = LanguageFilePath(Name);
+    return Load(path, [&] { return ReadText(path, ReadLanguageFile(path)); });
+}
+
+bool TLocalizer::LoadLanguageText(const std::string& Path, const std::string& Bytes) {
+    return Load(Path, [&] { return ReadText(Path, Bytes); });
+}
+
+bool TLocalizer::Load(const std::string& Path, const std::function<bool()>& Read) {
+    Forms.clear();
     try {
-        return ReadFile(path);
+        return Read();
     } catch (const std::exception& e) {
-        ReportError("Error while loading language file " + Quoted(path) + "\r\n" + e.what());
+        ReportError("Error while loading language file " + Quoted(Path) + "\r\n" + e.what());
         return false;
     }
 }
 
-bool TLocalizer::ReadFile(const std::string& Path) {
-    const std::vector<std::string> lines = SplitLanguageFileLines(ReadLanguageFile(Path));
+bool TLocalizer::ReadText(const std::string& Path, const std::string& Bytes) {
+    const std::vector<std::string> lines = SplitLanguageFileLines(Bytes);
 
     int32_t codePage = cpUtf8;
     if (const auto value = HeaderValue(lines, "Codepage")) {

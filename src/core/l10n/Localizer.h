@@ -69,6 +69,8 @@ public:
     // shipped one; then the one entry of either folder that matches without regard to ASCII case.
     // A name found nowhere gives its path in the shipped folder (whose load then fails).
     std::string LanguageFilePath(const std::string& Name) const;
+    // LoadLanguageFile for a file's content already in memory; Path names it in reports.
+    bool LoadLanguageText(const std::string& Path, const std::string& Bytes);
 
     // The first section for a class name (exact, case included); null when there is none.
     const TResForm* FindForm(const std::string& FormClass) const;
@@ -85,7 +87,9 @@ public:
     void SetMessageHandler(TLocalizerMessageHandler Handler);
 
 private:
-    bool ReadFile(const std::string& Path);
+    bool ReadText(const std::string& Path, const std::string& Bytes);
+    // Runs a load: Forms emptied, any error ending it reported as a loading error of Path.
+    bool Load(const std::string& Path, const std::function<bool()>& Read);
     TLocalizerFormHooks FHooks;
     TLocalizerMessageHandler FMessageHandler;
 };
