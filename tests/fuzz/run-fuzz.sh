@@ -80,8 +80,16 @@ seed utils time '9:30:00.500 PM'
 # The first 32 bytes are also numbers: the most negative 64-bit integer and three doubles.
 seed utils numbers '\x00\x00\x00\x00\x00\x00\x00\x80\x00\x00\x00\x00\x00\x00\xe0\x3f\x00\x00\x00\x00\x00\x00\xf0\x7f\x00\x00\x00\x00\x00\x00\x59\xc0%%1:d %%1:x %%1:u %%2:.3n %%2:e\xff7\xff'
 
+# Language files (the first byte picks a Codepage line and the error mode): header keys, both
+# value syntaxes, resource strings, unclosed literals, codes of every size, bytes no code page maps.
+seed language empty ''
+seed language full '\x01; first line\r\nHumanize=0\r\n[TSettingsBox]\r\nCaption{Settings}='"'"'Einstellungen'"'"'\r\nComboBox2.Items.x='"'"'8 KB'"'"' '"'"'32 KB'"'"' + '"'"'x'"'"'#13#10'"'"'y'"'"'\r\n(x)Old=1\r\n(!)New=2\r\n[RESOURCESTRINGS]\r\n65036_Idle='"'"'Bereit.'"'"'\r\n65038_U=#65#66#4294967296\r\nbad_x=1\r\n[TMainWindow]\r\n=bad\r\n'
+seed language humanized '\x03x\nHumanize=1\nHumanizeDivider=<br>\n[TForm1]\nLines=a<br>b\\c\n[RESOURCESTRINGS]\n65048_C=one<br>two\n'
+seed language broken '\x82x\n[TForm1]\nCaption='"'"'open\n[(x)TGone]\n#\n'"'"''"'"''"'"''"'"'\xff\xfe\x81\x40\n'
+seed language cp932 '\x04x\n[TForm1]\nCaption='"'"'\x82\xa0\x82'"'"'\n'
+
 status=0
-for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz; do
+for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz language_fuzz; do
     name="${target%_fuzz}"
     log="$build/$target.log"
     mkdir -p "$build/corpus/$name"
