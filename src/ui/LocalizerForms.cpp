@@ -427,16 +427,14 @@ void Apply(const TFormContext& Context, const std::string& Path, const std::stri
                                 "\r\n" + error);
 }
 
-void TranslateClass(const TFormContext& Context, const QMetaObject* Class) {
+// The sections for a class and its ancestors of ours, the most basic first.
+void CollectSections(const QMetaObject* Class, std::vector<const TResForm*>& Sections) {
     const QMetaObject* parent = Class->superClass();
     // Qt's own classes (QDialog, QMainWindow, QWidget, QObject) have no sections.
     if (parent && !QLatin1String(parent->className()).startsWith(u'Q'))
-        TranslateClass(Context, parent);
-    const TResForm* section = Localizer().FindForm(ClassNameOf(Class).toStdString());
-    if (!section)
-        return;
-    for (std::size_t j = 0; j < section->PropertyPaths.size(); ++j)
-        Apply(Context, section->PropertyPaths[j], section->PropertyValues[j]);
+        CollectSections(parent, Sections);
+    if (const TResForm* section = Localizer().FindForm(ClassNameOf(Class).toStdString()))
+        Sections.push_back(section);
 }
 
 } // namespace
@@ -446,8 +444,14 @@ QString FormClassName(const QWidget& Form) {
 }
 
 void TranslateComponent(QWidget& Form) {
+    std::vector<const TResForm*> sections;
+    CollectSections(Form.metaObject(), sections);
+    if (sections.empty()) // most windows, and every window while no language is chosen
+        return;
     const TFormContext context(Form);
-    TranslateClass(context, Form.metaObject());
+    for (const TResForm* section : sections)
+        for (std::size_t j = 0; j < section->PropertyPaths.size(); ++j)
+            Apply(context, section->PropertyPaths[j], section->PropertyValues[j]);
 }
 
 void ApplyTranslation(QWidget& Form, const std::string& Path, const std::string& Value) {

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace quillo;
@@ -257,6 +259,33 @@ TEST_F(ResourceStringsTest, ValuesNumbersAndABrokenValue) {
     EXPECT_TRUE(ResStringTranslationActive());
     EXPECT_EQ(ResString(rmIdle), "Bereit.");
     EXPECT_EQ(ResString(rmStarting), "Starting...");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ResourceStringsTest, WorkerThreadsLookUpMessagesWhileFilesAreLoaded) {
+    Write("A.lng", "x\n[RESOURCESTRINGS]\n65036_Idle='A'\n65038_U='U'\n");
+    Write("B.lng", "x\n[RESOURCESTRINGS]\n65036_Idle='B'\n");
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 2; ++i)
+        readers.emplace_back([&] {
+            while (!stop) {
+                const std::string s = ResString(rmIdle);
+                if (s != "Idle." && s != "A" && s != "B")
+                    ++bad;
+            }
+        });
+    for (int i = 0; i < 300; ++i)
+        FLocalizer.LoadLanguageFile(i % 2 ? "A" : "B");
+    stop = true;
+    for (auto& r : readers)
+        r.join();
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(ResString(rmIdle), "A"); // the last file loaded
 }
 
 } // namespace
