@@ -6,11 +6,14 @@
 #include "core/engine/PluginManager.h"
 #include "core/l10n/ResMessages.h"
 #include "ui/ApplicationStyle.h"
+#include "ui/FrmLanguages.h"
+#include "ui/LanguageTemplate.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,8 +27,9 @@ using namespace quillo;
 namespace {
 
 struct TCommandLine {
-    std::string Home;         // "--home DIR"
-    bool StartHidden = false; // first argument "-m" in any case
+    std::string Home;             // "--home DIR"
+    bool StartHidden = false;     // first argument "-m" in any case
+    std::string LanguageTemplate; // "--write-language-template FILE"
 };
 
 // "--home DIR" may stand anywhere and is taken out first; of the rest only the first argument
@@ -39,6 +43,8 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
             result.Home = argv[++i];
         else if (arg.rfind("--home=", 0) == 0)
             result.Home = arg.substr(7);
+        else if (arg == "--write-language-template" && i + 1 < argc)
+            result.LanguageTemplate = argv[++i];
         else
             rest.push_back(arg);
     }
@@ -57,11 +63,29 @@ void RecordTestEvent(const QString& Line) {
         file.write((Line + QLatin1Char('\n')).toUtf8());
 }
 
+// The translators' template: the windows are built offscreen on a throw-away data folder with the
+// default settings, so neither the user's files nor a running Quillo are touched.
+int WriteTemplate(int argc, char** argv, const std::string& File) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QTemporaryDir home;
+    SetDataFolderOverride(home.path().toStdString());
+    QApplication app(argc, argv);
+    QString error;
+    if (!WriteLanguageTemplate(QString::fromLocal8Bit(File.c_str()), error)) {
+        std::fprintf(stderr, "quillo: cannot write the language template %s: %s\n", File.c_str(),
+                     qPrintable(error));
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const TCommandLine commandLine = ParseCommandLine(argc, argv);
     RegisterBuiltinUploaders();
+    if (!commandLine.LanguageTemplate.empty())
+        return WriteTemplate(argc, argv, commandLine.LanguageTemplate);
 
     // Before anything else: a second start wakes the first and ends without touching any file.
     TSingleInstance instance;
@@ -86,6 +110,9 @@ int main(int argc, char** argv) {
 
     LoadSettings();
     SetServiceDomainForMessages(SiteHost());
+    // Before any window exists, so that every window comes up in the chosen language.
+    SetUpLanguages();
+    ApplyLanguage();
 
     auto* mainWindow = new TMainWindow(TMainWindowStart{commandLine.StartHidden});
     mainWindow->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,6 +1,7 @@
 // quillo-cli: Quillo without windows. Same data folder, settings and jobs file as the desktop
 // program, and the same single-instance lock, so that the two never write the jobs file at once.
 #include "cli/CliCommands.h"
+#include "cli/CliLanguage.h"
 #include "core/app/InstanceLock.h"
 #include "core/l10n/ResMessages.h"
 
@@ -36,6 +37,7 @@ Commands:
   run                 upload until nothing is queued; Ctrl+C stops and keeps what was sent
   set Section.Key=Value...   change settings (e.g. Brimvault.UseAccount=1)
   settings            show the settings
+  check-language FILE load a language file and print every problem in it
 
 Options:
   --home DIR          data folder (default: QUILLO_HOME, else as the desktop program)
@@ -106,6 +108,8 @@ int main(int argc, char** argv) {
     }
     const std::string name = args.front();
     args.erase(args.begin());
+    if (name == "check-language") // touches no file of the data folder: no lock needed
+        return CmdCheckLanguage(args);
     const auto command = std::find_if(std::begin(kCommands), std::end(kCommands),
                                       [&](const TCommand& c) { return name == c.Name; });
     if (command == std::end(kCommands)) {

@@ -89,8 +89,16 @@ seed version record32be "\x07$record"
 seed version damaged "\x01QUILLOVR\x01\x00\x00\x00\xff\x00\x00\x00"
 seed version elf '\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x3e\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x40\x00\x38\x00\x00\x00\x40\x00\x03\x00\x02\x00'
 
+# Language files (the first byte picks a Codepage line and the error mode): header keys, both
+# value syntaxes, resource strings, unclosed literals, codes of every size, bytes no code page maps.
+seed language empty ''
+seed language full '\x01; first line\r\nHumanize=0\r\n[TSettingsBox]\r\nCaption{Settings}='"'"'Einstellungen'"'"'\r\nComboBox2.Items.x='"'"'8 KB'"'"' '"'"'32 KB'"'"' + '"'"'x'"'"'#13#10'"'"'y'"'"'\r\n(x)Old=1\r\n(!)New=2\r\n[RESOURCESTRINGS]\r\n65036_Idle='"'"'Bereit.'"'"'\r\n65038_U=#65#66#4294967296\r\nbad_x=1\r\n[TMainWindow]\r\n=bad\r\n'
+seed language humanized '\x03x\nHumanize=1\nHumanizeDivider=<br>\n[TForm1]\nLines=a<br>b\\c\n[RESOURCESTRINGS]\n65048_C=one<br>two\n'
+seed language broken '\x82x\n[TForm1]\nCaption='"'"'open\n[(x)TGone]\n#\n'"'"''"'"''"'"''"'"'\xff\xfe\x81\x40\n'
+seed language cp932 '\x04x\n[TForm1]\nCaption='"'"'\x82\xa0\x82'"'"'\n'
+
 status=0
-for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz version_fuzz; do
+for target in jobs_fuzz settings_fuzz http_reply_fuzz ftp_fuzz utils_fuzz version_fuzz language_fuzz; do
     name="${target%_fuzz}"
     log="$build/$target.log"
     mkdir -p "$build/corpus/$name"

@@ -24,7 +24,8 @@ TEST(ResMessages, BuiltinTextsKeepTheirLineBreaksAndFormats) {
     EXPECT_EQ(ResString(rmConfirmClose), "There are some upload tasks in progress.\r\nClosing now will abort "
                                          "them. Do you want to close anyway ?");
     EXPECT_EQ(ResString(rmStateUploadingPercent), "Uploading (%d%%)");
-    EXPECT_EQ(ResString(rmImproperlyTerminated), "Upload failed because the program was improperly terminated");
+    EXPECT_EQ(ResString(rmImproperlyTerminated),
+              "Upload failed because the program was improperly terminated");
 }
 
 TEST(ResMessages, UploaderForEndsWithTheServiceDomain) {
@@ -68,4 +69,13 @@ TEST(ResMessages, WorkerThreadsReadWhileTheTableIsSwapped) {
         r.join();
     SetResStringTable(nullptr);
     EXPECT_EQ(bad, 0);
+}
+
+TEST(ResMessages, ATranslatedUploaderForStillEndsWithTheServiceDomain) {
+    SetServiceDomainForMessages("files.example.test");
+    SetResStringTable(std::make_shared<TResStringTable>(TResStringTable{{rmUploaderFor, "Uploader für "}}));
+    EXPECT_EQ(ResString(rmUploaderFor), "Uploader für files.example.test");
+    EXPECT_EQ(BuiltinResText(rmUploaderFor), "Uploader for ");
+    SetResStringTable(nullptr);
+    SetServiceDomainForMessages("brimvault.com");
 }

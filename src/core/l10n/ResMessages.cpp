@@ -83,50 +83,96 @@ const std::unordered_map<int, const char*>& Builtins() {
 }
 
 std::mutex gTableMutex;
-std::shared_ptr<const TResStringTable> gTable;
+std::shared_ptr<const TResStringList> gTable;
 std::atomic<bool> gActive{true};
 std::string gServiceDomain = "brimvault.com";
 
 } // namespace
 
-bool IsProgramMessage(int id) { return Builtins().count(id) != 0; }
+bool IsProgramMessage(int id) {
+    return Builtins().count(id) != 0;
+}
+
+std::string BuiltinResText(int id) {
+    const auto it = Builtins().find(id);
+    return it == Builtins().end() ? std::string() : std::string(it->second);
+}
+
+namespace {
+
+// Message 65084 names the service, whose domain the program adds to the text of either language.
+std::string WithDomain(int id, std::string Text) {
+    if (id != rmUploaderFor)
+        return Text;
+    std::lock_guard lock(gTableMutex);
+    return Text + gServiceDomain;
+}
+
+} // namespace
 
 std::string BuiltinResString(int id) {
-    const auto it = Builtins().find(id);
-    if (it == Builtins().end())
-        return {};
-    if (id == rmUploaderFor) {
-        std::lock_guard lock(gTableMutex);
-        return std::string(it->second) + gServiceDomain;
-    }
-    return it->second;
+    return WithDomain(id, BuiltinResText(id));
 }
 
 std::string ResString(int id) {
     if (gActive.load(std::memory_order_acquire)) {
-        if (const auto table = CurrentResStringTable()) {
-            const auto it = table->find(id);
-            if (it != table->end())
-                return it->second;
+        if (const auto list = CurrentResStringList()) {
+            std::string text;
+            if (FindResourceString(*list, id, text))
+                return WithDomain(id, std::move(text));
         }
     }
     return BuiltinResString(id);
 }
 
-QString ResQString(int id) { return QString::fromStdString(ResString(id)); }
-
-void SetResStringTable(std::shared_ptr<const TResStringTable> table) {
-    std::lock_guard lock(gTableMutex);
-    gTable = std::move(table);
+QString ResQString(int id) {
+    return QString::fromStdString(ResString(id));
 }
 
-std::shared_ptr<const TResStringTable> CurrentResStringTable() {
+bool FindResourceString(const TResStringList& List, int Number, std::string& Text) {
+    if (List.empty())
+        return false;
+    std::size_t lower = 0, upper = List.size() - 1;
+    while (lower < upper) {
+        const std::size_t middle = (lower + upper) / 2;
+        if (List[middle].Number < Number)
+            lower = middle + 1;
+        else
+            upper = middle;
+    }
+    if (List[lower].Number != Number)
+        return false;
+    Text = List[lower].Text;
+    return true;
+}
+
+void SetResStringList(std::shared_ptr<const TResStringList> List) {
+    std::lock_guard lock(gTableMutex);
+    gTable = std::move(List);
+}
+
+std::shared_ptr<const TResStringList> CurrentResStringList() {
     std::lock_guard lock(gTableMutex);
     return gTable;
 }
 
-void SetResStringTranslationActive(bool active) { gActive.store(active, std::memory_order_release); }
-bool ResStringTranslationActive() { return gActive.load(std::memory_order_acquire); }
+void SetResStringTable(std::shared_ptr<const TResStringTable> table) {
+    if (!table) {
+        SetResStringList(nullptr);
+        return;
+    }
+    auto list = std::make_shared<TResStringList>();
+    for (const auto& [number, text] : *table)
+        list->push_back({number, text});
+    SetResStringList(std::move(list));
+}
+
+void SetResStringTranslationActive(bool active) {
+    gActive.store(active, std::memory_order_release);
+}
+bool ResStringTranslationActive() {
+    return gActive.load(std::memory_order_acquire);
+}
 
 void SetServiceDomainForMessages(const std::string& domain) {
     std::lock_guard lock(gTableMutex);

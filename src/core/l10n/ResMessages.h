@@ -8,14 +8,15 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quillo {
 
 enum TResMessage : int {
-    rmUploadSpeed = 65008,         // "Upload speed: %s KB/sec"
+    rmUploadSpeed = 65008, // "Upload speed: %s KB/sec"
     rmWillHibernate = 65009,
     rmWillShutDown = 65010,
-    rmQueueSummary = 65011,        // "%.0n files (%.0n MB)"
+    rmQueueSummary = 65011, // "%.0n files (%.0n MB)"
     rmNoFiles = 65012,
     rmAddFilesCaption = 65024,
     rmFinishedDetails = 65025,
@@ -80,7 +81,16 @@ enum TResMessage : int {
     rmError = 65087,
 };
 
-// A translation table: message number -> translated text (UTF-8).
+// The translations of a language file, in the order of the file (UTF-8 texts). Looked up by a
+// binary search over that order, so a file must list its numbers ascending: of a descending list
+// most numbers are not found.
+struct TResStringEntry {
+    int Number = 0;
+    std::string Text;
+};
+using TResStringList = std::vector<TResStringEntry>;
+
+// A translation table by number, for callers that build one in code (kept ascending).
 using TResStringTable = std::map<int, std::string>;
 
 // The text of message `id`: the active translation when the table holds the number, the
@@ -90,14 +100,23 @@ QString ResQString(int id);
 
 // The built-in English text, ignoring any translation.
 std::string BuiltinResString(int id);
+// The built-in text as a translator sees it: message 65084 without the domain the program adds
+// to it (also to its translation).
+std::string BuiltinResText(int id);
 
 // Whether `id` is one of the program's own message numbers.
 bool IsProgramMessage(int id);
 
-// Installs (or, with nullptr, removes) the translation table. Called on the user-interface
-// thread; lookups running on worker threads at the same time see either table, never a mix.
+// The lower-bound binary search over the list's order: true, with the text, when the entry it
+// lands on carries Number.
+bool FindResourceString(const TResStringList& List, int Number, std::string& Text);
+
+// Installs (or, with nullptr, removes) the translation list. Called on the user-interface
+// thread; lookups running on worker threads at the same time see either list, never a mix.
+void SetResStringList(std::shared_ptr<const TResStringList> List);
+std::shared_ptr<const TResStringList> CurrentResStringList();
+// The same from a table by number.
 void SetResStringTable(std::shared_ptr<const TResStringTable> table);
-std::shared_ptr<const TResStringTable> CurrentResStringTable();
 
 // Switches translation on or off without dropping the table.
 void SetResStringTranslationActive(bool active);

@@ -1,0 +1,123 @@
+// The translators' template and the shipped German translation, checked against the windows as
+// they are built.
+#include "core/app/Settings.h"
+#include "core/l10n/Localizer.h"
+#include "core/l10n/ResMessages.h"
+#include "support/TestEnvironment.h"
+#include "ui/LanguageTemplate.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quillo {
+namespace {
+
+class LanguageFilesTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::UseFreshHome();
+        CommitSettings(TAppSettings{});
+        FLocalizer.ErrorMode = emMessageBox;
+        FLocalizer.SetMessageHandler([this](const std::string& Text) { FReports.push_back(Text); });
+    }
+    void TearDown() override {
+        SetResStringList(nullptr);
+        SetResStringTranslationActive(true);
+    }
+    std::set<int> LoadedMessageNumbers() const {
+        std::set<int> numbers;
+        if (const auto list = CurrentResStringList())
+            for (const TResStringEntry& e : *list)
+                numbers.insert(e.Number);
+        return numbers;
+    }
+    static std::set<int> ProgramMessageNumbers() {
+        std::set<int> numbers;
+        for (int n = 0; n < 65536; ++n)
+            if (IsProgramMessage(n))
+                numbers.insert(n);
+        return numbers;
+    }
+    // The printf-style places of a message: a translation must keep them, in the same order.
+    static QStringList Places(const std::string& Text) {
+        QStringList places;
+        const QRegularExpression place(QStringLiteral("%[-0-9.]*[sdnuxe%]"));
+        for (const auto& m : place.globalMatch(QString::fromStdString(Text)))
+            places << m.captured();
+        return places;
+    }
+
+    TLocalizer FLocalizer;
+    std::vector<std::string> FReports;
+};
+
+TEST_F(LanguageFilesTest, GermanTranslatesEveryTextOfEveryWindowAndEveryMessage) {
+    FLocalizer.LoadLanguageFile(QUILLO_SOURCE_DIR "/languages/German.lng");
+    EXPECT_TRUE(FReports.empty()) << FReports.front();
+
+    EXPECT_EQ(LoadedMessageNumbers(), ProgramMessageNumbers());
+    for (const int n : ProgramMessageNumbers()) {
+        EXPECT_NE(ResString(n), BuiltinResString(n)) << n << " is left in English";
+        EXPECT_EQ(Places(ResString(n)), Places(BuiltinResString(n))) << n;
+    }
+
+    for (const TFormTexts& form : CollectFormTexts()) {
+        const TResForm* section = FLocalizer.FindForm(form.ClassName.toStdString());
+        ASSERT_NE(section, nullptr) << "German.lng has no section [" << form.ClassName.toStdString() << "]";
+        std::set<std::string> translated;
+        for (const std::string& path : section->PropertyPaths)
+            translated.insert(QString::fromStdString(path).toLower().toStdString());
+        for (const TTranslatableText& text : form.Texts)
+            EXPECT_TRUE(translated.count(QString::fromStdString(text.Path).toLower().toStdString()))
+                << "German.lng does not translate " << form.ClassName.toStdString() << " " << text.Path
+                << " (" << text.Lines.join(u'|').toStdString() << ")";
+    }
+}
+
+TEST_F(LanguageFilesTest, TheTemplateLoadsCleanlyAndListsEveryMessageOnce) {
+    const QString path = test::MakeScratchDir(QStringLiteral("template")) + QStringLiteral("/Template.lng");
+    QString error;
+    ASSERT_TRUE(WriteLanguageTemplate(path, error)) << error.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("[TFrm_Languages]\nCaption='Select Language'\n")));
+    EXPECT_TRUE(
+        text.contains(QStringLiteral("65077_YouCanT='You can''t upload files as anonymous user.'\n")));
+
+    FLocalizer.LoadLanguageFile(path.toStdString());
+    EXPECT_TRUE(FReports.empty()) << FReports.front();
+    EXPECT_EQ(LoadedMessageNumbers(), ProgramMessageNumbers());
+    EXPECT_EQ(CurrentResStringList()->size(), ProgramMessageNumbers().size());
+    for (const int n : ProgramMessageNumbers())
+        EXPECT_EQ(ResString(n), BuiltinResString(n)) << n;
+    ASSERT_NE(FLocalizer.FindForm("TFrm_Languages"), nullptr);
+    EXPECT_FALSE(FLocalizer.FindForm("TFrm_Languages")->PropertyPaths.empty());
+}
+
+TEST_F(LanguageFilesTest, TheProgramWritesTheTemplate) {
+    const QString path = test::MakeScratchDir(QStringLiteral("out")) + QStringLiteral("/t.lng");
+    QProcess quillo;
+    quillo.start(QStringLiteral(QUILLO_BINARY_DIR "/src/app/quillo"),
+                 {QStringLiteral("--write-language-template"), path});
+    ASSERT_TRUE(quillo.waitForFinished(60000));
+    EXPECT_EQ(quillo.exitCode(), 0) << quillo.readAllStandardError().toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("[RESOURCESTRINGS]\n65008_"));
+
+    quillo.start(QStringLiteral(QUILLO_BINARY_DIR "/src/app/quillo"),
+                 {QStringLiteral("--write-language-template"), path + QStringLiteral("/no/such/dir/t.lng")});
+    ASSERT_TRUE(quillo.waitForFinished(60000));
+    EXPECT_EQ(quillo.exitCode(), 1);
+}
+
+} // namespace
+} // namespace quillo
