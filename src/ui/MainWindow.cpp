@@ -312,36 +312,37 @@ void TMainWindow::CreateStatusBar() {
 // ---- actions, menus, tool bar ----------------------------------------------------------------
 
 void TMainWindow::CreateActions() {
-    act_newtasks = MakeAction(this, "act_newtasks", tr("Add..."), tr("Add files for upload"), Qt::Key_Insert);
+    act_newtasks =
+        MakeAction(this, "act_newtasks", tr("&Add..."), tr("Add files for upload"), Qt::Key_Insert);
     act_newtasks->setIcon(ToolBarPicture(0));
-    act_tasksproperties = MakeAction(this, "act_tasksproperties", tr("Properties..."),
+    act_tasksproperties = MakeAction(this, "act_tasksproperties", tr("&Properties..."),
                                      tr("Change task properties"), QKeySequence(Qt::CTRL | Qt::Key_Return));
-    act_exit = MakeAction(this, "act_exit", tr("Exit"));
+    act_exit = MakeAction(this, "act_exit", tr("E&xit"));
 
-    act_queuetasks = MakeAction(this, "act_queuetasks", tr("Start"), tr("Queue file(s) for upload"));
+    act_queuetasks = MakeAction(this, "act_queuetasks", tr("&Start"), tr("Queue file(s) for upload"));
     act_queuetasks->setIcon(ToolBarPicture(1));
-    act_pausetasks = MakeAction(this, "act_pausetasks", tr("Stop"), tr("Pause upload"));
+    act_pausetasks = MakeAction(this, "act_pausetasks", tr("S&top"), tr("Pause upload"));
     act_pausetasks->setIcon(ToolBarPicture(2));
-    act_starttasks = MakeAction(this, "act_starttasks", tr("Start Now!"), tr("Force file upload"));
-    act_stopalltasks = MakeAction(this, "act_stopalltasks", tr("Stop All"), tr("Stop all"));
-    act_deletetasks = MakeAction(this, "act_deletetasks", tr("Delete"), tr("Remove item"), Qt::Key_Delete);
+    act_starttasks = MakeAction(this, "act_starttasks", tr("Start &Now!"), tr("Force file upload"));
+    act_stopalltasks = MakeAction(this, "act_stopalltasks", tr("Stop &All"), tr("Stop all"));
+    act_deletetasks = MakeAction(this, "act_deletetasks", tr("&Delete"), tr("Remove item"), Qt::Key_Delete);
     act_deletetasks->setIcon(ToolBarPicture(5));
-    act_movetasksup = MakeAction(this, "act_movetasksup", tr("Up"), tr("Move up"));
+    act_movetasksup = MakeAction(this, "act_movetasksup", tr("&Up"), tr("Move up"));
     act_movetasksup->setIcon(ToolBarPicture(4));
-    act_movetasksdown = MakeAction(this, "act_movetasksdown", tr("Down"), tr("Move down"));
+    act_movetasksdown = MakeAction(this, "act_movetasksdown", tr("Do&wn"), tr("Move down"));
     act_movetasksdown->setIcon(ToolBarPicture(3));
 
-    act_search = MakeAction(this, "act_search", tr("Search"), {}, QKeySequence(Qt::CTRL | Qt::Key_F));
+    act_search = MakeAction(this, "act_search", tr("&Search"), {}, QKeySequence(Qt::CTRL | Qt::Key_F));
     act_search->setCheckable(true);
     act_shutdowntoggle =
-        MakeAction(this, "act_shutdowntoggle", tr("Auto shutdown"), tr("Autoshutdown when finished"));
+        MakeAction(this, "act_shutdowntoggle", tr("Auto s&hutdown"), tr("Autoshutdown when finished"));
     act_shutdowntoggle->setCheckable(true);
-    act_selectlanguage = MakeAction(this, "act_selectlanguage", tr("Language..."));
-    act_showsettings = MakeAction(this, "act_showsettings", tr("Settings..."));
+    act_selectlanguage = MakeAction(this, "act_selectlanguage", tr("&Language..."));
+    act_showsettings = MakeAction(this, "act_showsettings", tr("S&ettings..."));
 
-    act_help = MakeAction(this, "act_help", tr("Help"));
-    act_checkforupdate = MakeAction(this, "act_checkforupdate", tr("Check for new version"));
-    act_about = MakeAction(this, "act_about", tr("About..."));
+    act_help = MakeAction(this, "act_help", tr("&Help"));
+    act_checkforupdate = MakeAction(this, "act_checkforupdate", tr("&Check for new version"));
+    act_about = MakeAction(this, "act_about", tr("&About..."));
 }
 
 void TMainWindow::CreateFileMenu() {
