@@ -34,7 +34,8 @@ QColor RunColour(TRunColour Colour, const QPalette& Palette) {
     case rcWindowText:
         break;
     }
-    return Palette.color(QPalette::WindowText);
+    // The active colour, also while the panel is disabled: the summary stays readable.
+    return Palette.color(QPalette::Active, QPalette::WindowText);
 }
 
 TStyledRuns TaskDetailRuns(const TUploadJobData& Task) {

@@ -1,11 +1,16 @@
 #include "ui/Pictures.h"
 
+#include <QApplication>
+#include <QFileInfo>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStandardPaths>
+#include <QtMath>
 
 #include <array>
+#include <cmath>
 
 namespace quillo {
 
@@ -136,30 +141,56 @@ QIcon BuiltIn(const TPictureDef& Def) {
     return QIcon(new TShapeIconEngine(Def.Shape, QColor::fromRgba(Def.Colour)));
 }
 
-// Without a desktop theme (a bare X server, the offscreen platform) Qt looks nowhere; Adwaita is
-// what Debian installs with the program, and hicolor stays behind it as the standard says.
+// Without a desktop theme (a bare X server, the offscreen platform) Qt looks nowhere: then the
+// first installed theme of ours to choose, Tango (16 and 32 pixel pictures, what the window
+// shows) or Adwaita.
 void UseThemeFallback() {
     static const bool done = [] {
+        // Some platforms (the offscreen one) name no folders to look in: the standard ones.
+        QStringList paths = QIcon::themeSearchPaths();
+        for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+            if (!paths.contains(dir + QLatin1String("/icons")))
+                paths.append(dir + QLatin1String("/icons"));
+        QIcon::setThemeSearchPaths(paths);
+        const auto installed = [&](const QString& Theme) {
+            for (const QString& dir : paths)
+                if (QFileInfo::exists(dir + QLatin1Char('/') + Theme + QLatin1String("/index.theme")))
+                    return true;
+            return false;
+        };
         if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
-            QIcon::setThemeName(QStringLiteral("Adwaita"));
-        if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor"))
-            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+            for (const QString theme : {QStringLiteral("Tango"), QStringLiteral("Adwaita")})
+                if (installed(theme)) {
+                    QIcon::setThemeName(theme);
+                    break;
+                }
         return true;
     }();
     (void)done;
 }
 
+// A theme picture is taken only when the theme has it drawn for the size it is shown at on
+// these screens (a 32 pixel button on a double-density screen needs 64 pixels): a picture scaled
+// up from a smaller one is blurred, and one drawn smaller leaves the button half empty.
+bool SharpInTheme(const QIcon& Icon, int Size) {
+    const int needed = qCeil(Size * qApp->devicePixelRatio());
+    for (const QSize& s : Icon.availableSizes())
+        if (s.width() == needed)
+            return true;
+    return false;
+}
+
 // Looked up once: the views ask for a row's picture every time they paint it.
 template <std::size_t N>
-QIcon Themed(const std::array<TPictureDef, N>& Table, std::array<QIcon, N>& Cache, int Index) {
+QIcon Themed(const std::array<TPictureDef, N>& Table, std::array<QIcon, N>& Cache, int Index, int Size) {
     if (Index < 0 || Index >= int(N))
         return {};
     QIcon& icon = Cache[std::size_t(Index)];
     if (icon.isNull()) {
         UseThemeFallback();
         const TPictureDef& def = Table[std::size_t(Index)];
-        const QString name = QString::fromLatin1(def.ThemeName);
-        icon = QIcon::hasThemeIcon(name) ? QIcon::fromTheme(name) : BuiltIn(def);
+        const QIcon themed = QIcon::fromTheme(QString::fromLatin1(def.ThemeName));
+        icon = !themed.isNull() && SharpInTheme(themed, Size) ? themed : BuiltIn(def);
     }
     return icon;
 }
@@ -172,12 +203,12 @@ template <std::size_t N> QIcon Own(const std::array<TPictureDef, N>& Table, int 
 
 QIcon ToolBarPicture(int Index) {
     static std::array<QIcon, ToolBarPictureCount> cache;
-    return Themed(kToolBar, cache, Index);
+    return Themed(kToolBar, cache, Index, 32);
 }
 
 QIcon SmallPicture(int Index) {
     static std::array<QIcon, SmallPictureCount> cache;
-    return Themed(kSmall, cache, Index);
+    return Themed(kSmall, cache, Index, 16);
 }
 
 QIcon BuiltInToolBarPicture(int Index) {

@@ -1,9 +1,9 @@
 #pragma once
 // The pictures of the main window: the tool bar's six (32 x 32) and the seven small ones of the
 // tree and the list views (16 x 16, "ImageList1"). Each comes from the desktop's freedesktop icon
-// theme when the theme has it, and otherwise from a picture of our own drawn as vectors at
-// whatever size and pixel density it is shown, so no button is ever blank or blurred.
-// User-interface thread only.
+// theme (Tango where the desktop names none) when the theme has it drawn at the size and pixel
+// density it is shown at, and otherwise from a picture of our own drawn as vectors at whatever
+// size it is asked for, so no button is ever blank or blurred. User-interface thread only.
 
 #include <QIcon>
 

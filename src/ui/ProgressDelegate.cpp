@@ -44,7 +44,9 @@ void TProgressDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opt
     Painter->restore();
 
     const QPalette::ColorRole role = selected ? QPalette::HighlightedText : QPalette::Text;
-    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+    // Clear of the bar's rim.
+    const QRect textRect =
+        style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(3, 0, -3, 0);
     style->drawItemText(Painter, textRect, int(opt.displayAlignment), opt.palette,
                         opt.state & QStyle::State_Enabled, text, role);
 }
