@@ -1,20 +1,26 @@
 # The main window: the queue with nothing selected, the queue with one task selected (the one
-# uploading, and the one that failed), the finished list with one entry selected.
-# Rows are 20 pixels high under a header that ends at y = 37; the tree's nodes are 18 apart.
-row_y() { echo $((46 + 20 * $1)); }
+# uploading, and the one that failed), the finished list with one entry selected. The rows are
+# chosen from the keyboard, as a person can, so the pictures do not depend on where the rows
+# land on the screen: the tree has the focus first, Tab moves into the list in front and onto its
+# first row.
 
 service_start_for_gui
 quillo_start
+xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
+xdotool windowfocus --sync "$MAIN_WINDOW"
 sleep 6 # the first Queued task starts and reports progress
 shot main-queue-nothing-selected "$MAIN_WINDOW"
 
-click 300 "$(row_y 2)" # the uploading task
-sleep 1.5
+keys() {
+  xdotool key --delay 120 "$@"
+  sleep 0.5
+}
+keys Tab Down Down # the third row
+sleep 1
 shot main-queue-uploading-selected "$MAIN_WINDOW"
 
-click 300 "$(row_y 0)" # the task that failed
+keys Up Up # the first row: the task that failed
 shot main-queue-error-selected "$MAIN_WINDOW"
 
-click 50 46 # the "Finished" node
-click 300 "$(row_y 2)"
+keys shift+Tab Down Tab Down Down # the "Finished" node, then its third entry
 shot main-finished-selected "$MAIN_WINDOW"
