@@ -92,7 +92,7 @@ public:
 
     // ---- commands ------------------------------------------------------------------------
     // Connects Execute to the action's trigger and shows the action in every menu and on the
-    // tool bar where it sits. Each command's own issue calls this once from FormCreate.
+    // tool bar where it sits. Called once per command, from FormCreate.
     void InstallCommand(QAction* Action, std::function<void()> Execute);
 
     // The Exit command: marks the exit request (never cleared) and closes the window.
