@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -372,6 +373,27 @@ TEST_F(MainWindowViewsTest, ModelsFollowTheQueueAndAChangeRepaintsOnlyItsRow) {
     W->FQueue.Clear();
     EXPECT_EQ(m->rowCount(), 0);
     EXPECT_TRUE(W->SelectedTaskIds().empty());
+}
+
+// A click makes the node current before it selects it; the view follows the selection.
+TEST_F(MainWindowViewsTest, ClickingATreeNodeSwitchesTheView) {
+    W->show();
+    QApplication::processEvents();
+    const auto click = [&](int Node) {
+        const QPoint at = W->TreeView->visualItemRect(W->TreeView->topLevelItem(Node)).center();
+        const QPoint global = W->TreeView->viewport()->mapToGlobal(at);
+        QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(W->TreeView->viewport(), &press);
+        QApplication::sendEvent(W->TreeView->viewport(), &release);
+    };
+    click(1);
+    EXPECT_EQ(W->ListViews->currentWidget(), W->ListViewFinishedUploadJobs);
+    EXPECT_EQ(W->CurrentView(), W->ListViewFinishedUploadJobs);
+    click(0);
+    EXPECT_EQ(W->ListViews->currentWidget(), W->ListViewUploadJobs);
 }
 
 // ---- details panel ---------------------------------------------------------------------------
