@@ -169,15 +169,14 @@ void UseThemeFallback() {
     (void)done;
 }
 
-// A theme picture is taken only when the theme has it drawn for the size it is shown at on
-// these screens (a 32 pixel button on a double-density screen needs 64 pixels): a picture scaled
-// up from a smaller one is blurred, and one drawn smaller leaves the button half empty.
+// A theme picture is taken only when the theme can draw it at the size it is shown at on these
+// screens (a 32 pixel button on a double-density screen needs 64 pixels), from a picture of that
+// size, a larger one or a scalable one: Qt never scales a theme picture up, so a smaller one would
+// leave the button half empty, and blurred if it were scaled.
 bool SharpInTheme(const QIcon& Icon, int Size) {
-    const int needed = qCeil(Size * qApp->devicePixelRatio());
-    for (const QSize& s : Icon.availableSizes())
-        if (s.width() == needed)
-            return true;
-    return false;
+    const qreal ratio = qApp->devicePixelRatio();
+    const int needed = qCeil(Size * ratio);
+    return Icon.pixmap(QSize(Size, Size), ratio).width() >= needed;
 }
 
 // Looked up once: the views ask for a row's picture every time they paint it.
