@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDate>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -394,6 +395,40 @@ TEST_F(MainWindowViewsTest, ClickingATreeNodeSwitchesTheView) {
     EXPECT_EQ(W->CurrentView(), W->ListViewFinishedUploadJobs);
     click(0);
     EXPECT_EQ(W->ListViews->currentWidget(), W->ListViewUploadJobs);
+}
+
+// The Status cell of an uploading task carries a bar as long as its progress behind the text;
+// other cells are drawn as usual.
+TEST_F(MainWindowViewsTest, StatusCellOfAnUploadingTaskDrawsItsProgressBehindTheText) {
+    W->show();
+    QApplication::processEvents();
+    AddTask(jsUploading);
+    AddTask(jsUploading);
+    AddTask(jsDelayed);
+    W->FQueue.Task(0).Percent = 25;
+    W->FQueue.Task(1).Percent = 75;
+    W->FQueue.AllTasksChanged();
+    QApplication::processEvents();
+    const QImage picture = W->ListViewUploadJobs->viewport()->grab().toImage();
+    const QColor bar(0xa8, 0xd8, 0x96);
+    const auto barShare = [&](int Row) {
+        const QRect cell = W->ListViewUploadJobs->visualRect(
+            W->ListViewUploadJobs->model()->index(Row, TUploadJobsModel::tcStatus));
+        // The longest run of bar colour on any line of the cell: the text covers parts of most.
+        int filled = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y) {
+            int line = 0;
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                line += picture.pixelColor(x, y) == bar;
+            filled = std::max(filled, line);
+        }
+        return double(filled) / cell.width();
+    };
+    EXPECT_NEAR(barShare(0), 0.25, 0.07);
+    EXPECT_NEAR(barShare(1), 0.75, 0.07);
+    EXPECT_EQ(barShare(2), 0.0);
+    EXPECT_EQ(W->ListViewUploadJobs->model()->index(1, TUploadJobsModel::tcStatus).data().toString(),
+              QStringLiteral("Uploading (42%)").replace(QStringLiteral("42"), QStringLiteral("75")));
 }
 
 // ---- details panel ---------------------------------------------------------------------------
