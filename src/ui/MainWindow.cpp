@@ -129,6 +129,7 @@ TSchedulerHooks TMainWindow::MakeSchedulerHooks() {
 }
 
 void TMainWindow::CreateWidgets() {
+    menuBar()->setObjectName(QStringLiteral("MainMenu"));
     CreateActions();
     CreateFileMenu();
     CreateUploadMenu();

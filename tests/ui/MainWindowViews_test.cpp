@@ -159,9 +159,10 @@ protected:
 
 TEST_F(MainWindowViewsTest, WidgetsCarryTheirComponentNamesAndDesignedSizes) {
     EXPECT_STREQ(W->metaObject()->className(), "quillo::TMainWindow");
-    for (const char* name : {"ToolBar", "TreeView", "Splitter1", "Splitter2", "ListViewUploadJobs",
-                             "ListViewFinishedUploadJobs", "searchpanel", "Memo1", "Panel1", "Bevel1",
-                             "RichEdit1", "StatusBar", "TaskListContextMenu", "LinksListContextMenu"})
+    for (const char* name :
+         {"MainMenu", "ToolBar", "TreeView", "Splitter1", "Splitter2", "ListViewUploadJobs",
+          "ListViewFinishedUploadJobs", "searchpanel", "Memo1", "Panel1", "Bevel1", "RichEdit1", "StatusBar",
+          "TaskListContextMenu", "LinksListContextMenu"})
         EXPECT_NE(W->findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
     EXPECT_EQ(W->Splitter1->handleWidth(), 5);
     EXPECT_EQ(W->Splitter2->handleWidth(), 7);
