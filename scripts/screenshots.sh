@@ -59,10 +59,10 @@ failed=()
 for piece in scripts/screenshots.d/[0-9]*.sh; do
   [ -e "$piece" ] || continue
   echo "screenshots: $(basename "$piece")" >&2
-  if ! (source scripts/screenshots.d/lib.sh && source "$piece"); then
+  # Each piece ends the program it started (and only that one) however it ends.
+  if ! (source scripts/screenshots.d/lib.sh && trap quillo_stop EXIT && source "$piece"); then
     failed+=("$(basename "$piece")")
   fi
-  pkill -x quillo 2>/dev/null || true
   sleep 0.5
 done
 if [ ${#failed[@]} -gt 0 ]; then

@@ -8,7 +8,7 @@ BUILD_DIR=${1:-build}
 
 PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev tango-icon-theme
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev

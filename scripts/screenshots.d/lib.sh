@@ -22,6 +22,7 @@ wait_window() {
 # quillo_start [ARGS]: starts the desktop program on the scratch data folder and waits for its
 # main window.
 quillo_start() {
+  [ -s "$SCRATCH/service.env" ] && source "$SCRATCH/service.env"
   "$QUILLO" "$@" >>"$SCRATCH/quillo.log" 2>&1 &
   QUILLO_PID=$!
   MAIN_WINDOW=$(wait_window '^Quillo Uploader$')
@@ -58,4 +59,46 @@ shot_area() {
 # window_geometry ID: sets WX WY WW WH of a window (frame excluded).
 window_geometry() {
   eval "$(xdotool getwindowgeometry --shell "$1" | sed -n 's/^X=/WX=/p;s/^Y=/WY=/p;s/^WIDTH=/WW=/p;s/^HEIGHT=/WH=/p')"
+}
+
+# service_start [SWITCHES...]: starts the local stand-in of the Brimvault service on loopback
+# (account demo / demo-pass) and records where it listens in $SCRATCH/service.env, which
+# quillo_start and quillo_cli read. It ends with the piece that started it.
+service_start() {
+  local ready=$SCRATCH/service-ready.json
+  rm -f "$ready"
+  /usr/bin/python3 "$ROOT/tools/brimvault-service/brimvault_service.py" --storage "$SCRATCH/service" \
+    --account demo:demo-pass --ready-file "$ready" --log "$SCRATCH/service-requests.jsonl" \
+    --parent-pid "$$" "$@" >>"$SCRATCH/service.log" 2>&1 &
+  for _ in $(seq 100); do [ -s "$ready" ] && break; sleep 0.1; done
+  [ -s "$ready" ] || { echo "screenshots: the stand-in service did not start" >&2; return 1; }
+  /usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1]))
+print("export QUILLO_SITE=127.0.0.1:%d QUILLO_FTP_PORT=%d SERVICE_HTTP_PORT=%d" % (d["http_port"], d["ftp_port"], d["http_port"]))' \
+    "$ready" >"$SCRATCH/service.env"
+  source "$SCRATCH/service.env"
+}
+
+# service_start_for_gui: the service for a piece that shows the program, with uploads crawling
+# (60 KB/s) so that the pictures catch one in the middle; the data folder points at it.
+service_start_for_gui() {
+  service_start --throttle 60000
+  quillo_cli set Service.SiteHost="$QUILLO_SITE" >/dev/null
+}
+
+# service_switch JSON: changes switches of the running service (see its README).
+service_switch() {
+  source "$SCRATCH/service.env"
+  curl -s --noproxy '*' -d "$1" "http://127.0.0.1:$SERVICE_HTTP_PORT/__control" >/dev/null
+}
+
+# quillo_cli ARGS...: the headless front end on the scratch data folder and the service.
+quillo_cli() {
+  [ -s "$SCRATCH/service.env" ] && source "$SCRATCH/service.env"
+  "$QUILLO_CLI" "$@"
+}
+
+# click X Y [WINDOW-ID]: a left click at a point of the window (the main window by default).
+click() {
+  xdotool mousemove --window "${3:-$MAIN_WINDOW}" "$1" "$2" click 1
+  sleep 0.3
 }

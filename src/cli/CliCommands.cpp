@@ -7,6 +7,7 @@
 #include "core/l10n/ResMessages.h"
 #include "core/queue/AddFiles.h"
 #include "core/queue/QueueCommands.h"
+#include "core/queue/JobTexts.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -34,19 +35,8 @@ bool NoArguments(const std::string& Command, const TArgs& Args) {
 }
 
 std::string StateText(const TUploadJobData& Task) {
-    switch (Task.State) {
-    case jsQueued:
-        return ResString(rmStateQueued);
-    case jsDelayed:
-        return ResString(rmStateDelayed);
-    case jsUploading:
-        return FormatText(ResString(rmStateUploadingPercent), {int64_t(Task.Percent)});
-    case jsFinished:
-        return ResString(rmStateFinished);
-    case jsError:
-        return ResString(rmStateError);
-    }
-    return "?";
+    const std::string text = TaskStateText(Task);
+    return text.empty() ? "?" : text;
 }
 
 namespace {

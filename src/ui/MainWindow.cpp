@@ -1,3 +1,5 @@
+// The main window's layout (menus, tool bar, tree, list views, details panel, status bar), its
+// commands' places, and the start steps.
 #include "ui/MainWindow.h"
 
 #include "core/app/DataFolder.h"
@@ -6,6 +8,9 @@
 #include "core/net/IdStackWindowsEx.h"
 #include "core/queue/JobsFile.h"
 #include "ui/MessageBox.h"
+#include "ui/Pictures.h"
+#include "ui/ProgressDelegate.h"
+#include "ui/QueueModels.h"
 #include "ui/WindowPlacement.h"
 
 #include <QAction>
@@ -13,18 +18,30 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTextEdit>
 #include <QTimer>
-#include <QTreeView>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <cstdint>
 #include <cstdio>
+
+#ifndef QUILLO_VERSION_MAJOR
+#define QUILLO_VERSION_MAJOR 0
+#define QUILLO_VERSION_MINOR 0
+#define QUILLO_VERSION_PATCH 0
+#define QUILLO_VERSION_TWEAK 0
+#endif
 
 namespace quillo {
 
@@ -32,28 +49,53 @@ namespace {
 
 constexpr const char* kApplicationTitle = "Quillo Uploader";
 
-QTreeView* MakeListView(QWidget* Parent, const char* Name) {
-    auto* view = new QTreeView(Parent);
-    view->setObjectName(QString::fromLatin1(Name));
-    view->setRootIsDecorated(false);
-    view->setUniformRowHeights(true);
-    view->setAllColumnsShowFocus(true);
-    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    return view;
+// A selection must stay readable when the focus is elsewhere (the details panel describes it).
+void KeepSelectionVisibleWithoutFocus(QWidget* W) {
+    QPalette p = W->palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
+    W->setPalette(p);
+}
+
+QAction* MakeAction(QObject* Owner, const char* Name, const QString& Caption, const QString& Hint = {},
+                    const QKeySequence& Shortcut = {}) {
+    auto* a = new QAction(Caption, Owner);
+    a->setObjectName(QString::fromLatin1(Name));
+    if (!Hint.isEmpty()) {
+        a->setToolTip(Hint);
+        a->setStatusTip(Hint);
+    }
+    if (!Shortcut.isEmpty())
+        a->setShortcut(Shortcut);
+    // Hidden until the command's handler is installed: no item of the window does nothing.
+    a->setVisible(false);
+    return a;
+}
+
+bool HasVisibleItem(const QWidget* MenuOrBar) {
+    for (const QAction* a : MenuOrBar->actions())
+        if (a->isVisible() && !a->isSeparator())
+            return true;
+    return false;
 }
 
 } // namespace
 
+TProductInfo BuiltInProductInfo() {
+    TProductInfo info;
+    info.ProductName = kApplicationTitle;
+    info.FileVersion = {QUILLO_VERSION_MAJOR, QUILLO_VERSION_MINOR, QUILLO_VERSION_PATCH,
+                        QUILLO_VERSION_TWEAK};
+    return info;
+}
+
 TMainWindow::TMainWindow(const TMainWindowStart& Start, QWidget* Parent)
-    : QMainWindow(Parent), FScheduler(FQueue, {}, MakeSchedulerHooks()) {
+    : TFormBase<QMainWindow>(Parent), FScheduler(FQueue, {}, MakeSchedulerHooks()), FStart(Start) {
     setObjectName(QStringLiteral("TMainWindow"));
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
-    CreateWidgets();
-    CreateMenus();
     FQueue.AddObserver(this);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &TMainWindow::CommitData, Qt::DirectConnection);
-    FormCreate(Start);
+    CreateForm();
 }
 
 TMainWindow::~TMainWindow() {
@@ -61,6 +103,11 @@ TMainWindow::~TMainWindow() {
     // scheduler that handles those events still exists.
     for (TJobId id : FQueue.TaskIds())
         FQueue.ReleaseThreadById(id);
+    // The models watch the queue, which goes before the widgets do.
+    delete FUploadJobsModel;
+    delete FFinishedUploadJobsModel;
+    FUploadJobsModel = nullptr;
+    FFinishedUploadJobsModel = nullptr;
     FQueue.RemoveObserver(this);
 }
 
@@ -70,6 +117,10 @@ TSchedulerHooks TMainWindow::MakeSchedulerHooks() {
         StatusPanels[0]->setText(QString::fromStdString(Status.Text));
         StatusPanels[2]->setText(QString::fromStdString(Status.Speed));
     };
+    hooks.TaskRefreshed = [this](TJobId Task) { TaskRefreshed(Task); };
+    hooks.ViewsChanged = [this] { RefreshCurrentView(); };
+    // The model has already repainted the task's row; only its details may need rewriting.
+    hooks.ThreadEvent = [this](TJobId Task, TInternetThreadEvent) { TaskRefreshed(Task); };
     hooks.StealthMode = [this] { return FStealthMode; };
     hooks.JobsError = [this](const std::string& Caption, const std::string& Text) {
         ReportError(QString::fromStdString(Caption), QString::fromStdString(Text));
@@ -78,104 +129,324 @@ TSchedulerHooks TMainWindow::MakeSchedulerHooks() {
 }
 
 void TMainWindow::CreateWidgets() {
-    // Top block (tree | lists) over the details panel; the user can move both borders.
-    auto* splitter2 = new QSplitter(Qt::Vertical, this);
-    splitter2->setObjectName(QStringLiteral("Splitter2"));
-    splitter2->setChildrenCollapsible(false);
+    menuBar()->setObjectName(QStringLiteral("MainMenu"));
+    CreateActions();
+    CreateFileMenu();
+    CreateUploadMenu();
+    CreateToolsMenu();
+    CreateHelpMenu();
+    CreateToolBar();
 
-    Splitter1 = new QSplitter(Qt::Horizontal, splitter2);
+    // Tree and lists over the bottom block (search bar, error report, details panel); the user
+    // moves both borders.
+    Splitter2 = new QSplitter(Qt::Vertical, this);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2->setChildrenCollapsible(false);
+    Splitter2->setHandleWidth(7);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, Splitter2);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
     Splitter1->setChildrenCollapsible(false);
+    Splitter1->setHandleWidth(5);
 
     TreeView = new QTreeWidget(Splitter1);
     TreeView->setObjectName(QStringLiteral("TreeView"));
+    TreeView->setAccessibleName(QStringLiteral("Views"));
     TreeView->setHeaderHidden(true);
     TreeView->setRootIsDecorated(false);
     TreeView->setIndentation(19);
-    TreeView->addTopLevelItem(new QTreeWidgetItem(TreeView));
-    TreeView->addTopLevelItem(new QTreeWidgetItem(TreeView));
+    TreeView->setIconSize(QSize(16, 16));
+    TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView->setMouseTracking(true); // hot tracking
+    TreeView->setAttribute(Qt::WA_Hover);
+    KeepSelectionVisibleWithoutFocus(TreeView);
+    for (int picture : {ipUploadQueueNode, ipFinishedNode}) {
+        auto* node = new QTreeWidgetItem(TreeView);
+        node->setIcon(0, SmallPicture(picture));
+    }
+    TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    // A click makes a node current before it selects it: the selection is what counts.
+    connect(TreeView, &QTreeWidget::itemSelectionChanged, this, [this] { TreeViewChange(); });
 
-    auto* lists = new QWidget(Splitter1);
-    auto* listsLayout = new QVBoxLayout(lists);
-    listsLayout->setContentsMargins(0, 0, 0, 0);
-    ListViewUploadJobs = MakeListView(lists, "ListViewUploadJobs");
-    ListViewFinishedUploadJobs = MakeListView(lists, "ListViewFinishedUploadJobs");
-    ListViewFinishedUploadJobs->hide();
-    listsLayout->addWidget(ListViewUploadJobs);
-    listsLayout->addWidget(ListViewFinishedUploadJobs);
-
+    CreateListViews(Splitter1);
     Splitter1->addWidget(TreeView);
-    Splitter1->addWidget(lists);
+    Splitter1->addWidget(ListViews);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({149, DesignedClientWidth - 149});
+    Splitter1->setSizes({149, DesignedClientWidth - 149 - 5});
 
-    Panel1 = new QWidget(splitter2);
+    auto* bottom = new QWidget(Splitter2);
+    auto* bottomLayout = new QVBoxLayout(bottom);
+    bottomLayout->setContentsMargins(0, 0, 0, 0);
+    bottomLayout->setSpacing(0);
+    searchpanel = new QWidget(bottom);
+    searchpanel->setObjectName(QStringLiteral("searchpanel"));
+    searchpanel->setFixedHeight(38);
+    searchpanel->hide();
+    Memo1 = new QPlainTextEdit(bottom);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Error report"));
+    Memo1->setReadOnly(true);
+    Memo1->setFixedHeight(109);
+    Memo1->hide();
+    CreateDetailsPanel(bottom);
+    bottomLayout->addWidget(searchpanel);
+    bottomLayout->addWidget(Memo1);
+    bottomLayout->addWidget(Panel1, 1);
+
+    Splitter2->addWidget(Splitter1);
+    Splitter2->addWidget(bottom);
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setStretchFactor(1, 0);
+    Splitter2->setSizes({DesignedClientHeight - 104, 104});
+    setCentralWidget(Splitter2);
+
+    CreateContextMenus();
+    CreateStatusBar();
+}
+
+void TMainWindow::CreateListViews(QWidget* Parent) {
+    ListViews = new QStackedWidget(Parent);
+    ListViews->setObjectName(QStringLiteral("ListViews"));
+    FUploadJobsModel = new TUploadJobsModel(FQueue);
+    FFinishedUploadJobsModel = new TFinishedUploadJobsModel(FQueue);
+
+    const auto make = [&](const char* Name, const char* Accessible, TQueueListModel* Model) {
+        auto* view = new QTableView(ListViews);
+        view->setObjectName(QString::fromLatin1(Name));
+        view->setAccessibleName(QString::fromLatin1(Accessible));
+        view->setModel(Model);
+        view->setShowGrid(true);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setWordWrap(false);
+        view->setTabKeyNavigation(false);
+        view->setIconSize(QSize(16, 16));
+        view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        KeepSelectionVisibleWithoutFocus(view);
+        // Every row is one line high: the view never measures 100,000 rows.
+        QHeaderView* rows = view->verticalHeader();
+        rows->hide();
+        rows->setSectionResizeMode(QHeaderView::Fixed);
+        rows->setDefaultSectionSize(qMax(20, view->fontMetrics().height() + 6));
+        QHeaderView* columns = view->horizontalHeader();
+        columns->setHighlightSections(false);
+        columns->setStretchLastSection(false);
+        columns->setSectionsMovable(false);
+        columns->setSectionResizeMode(QHeaderView::Interactive);
+        for (std::size_t i = 0; i < Model->Columns().size(); ++i)
+            columns->resizeSection(int(i), Model->Columns()[i].Width);
+        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this, view] { ListViewOnSelectItem(view); });
+        // The splitter changes the view's width as well as the window does.
+        view->installEventFilter(this);
+        ListViews->addWidget(view);
+        return view;
+    };
+    ListViewUploadJobs = make("ListViewUploadJobs", "Upload queue", FUploadJobsModel);
+    ListViewUploadJobs->setItemDelegateForColumn(TUploadJobsModel::tcStatus,
+                                                 new TProgressDelegate(TQueueListModel::ProgressRole, this));
+    ListViewFinishedUploadJobs =
+        make("ListViewFinishedUploadJobs", "Finished uploads", FFinishedUploadJobsModel);
+    ListViews->setCurrentWidget(ListViewUploadJobs);
+}
+
+void TMainWindow::CreateDetailsPanel(QWidget* Parent) {
+    Panel1 = new QWidget(Parent);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setMinimumSize(25, 25);
-    auto* panelLayout = new QVBoxLayout(Panel1);
-    panelLayout->setContentsMargins(0, 0, 0, 0);
-    panelLayout->setSpacing(0);
-    auto* bevel1 = new QFrame(Panel1);
-    bevel1->setObjectName(QStringLiteral("Bevel1"));
-    bevel1->setFrameShape(QFrame::HLine);
-    bevel1->setFrameShadow(QFrame::Sunken);
+    auto* layout = new QVBoxLayout(Panel1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    Bevel1 = new QFrame(Panel1);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setFixedHeight(10);
     RichEdit1 = new QTextEdit(Panel1);
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
+    RichEdit1->setAccessibleName(QStringLiteral("Details"));
     RichEdit1->setReadOnly(true);
+    RichEdit1->setAcceptRichText(false);
     RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
-    panelLayout->addWidget(bevel1);
-    panelLayout->addWidget(RichEdit1);
+    RichEdit1->setFrameShape(QFrame::NoFrame);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(15);
+    RichEdit1->setFont(font);
+    RichEdit1->document()->setDefaultFont(font);
+    // The panel reads as part of the window, not as a field to type in.
+    QPalette p = RichEdit1->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(group, QPalette::Base, p.color(group, QPalette::Window));
+    RichEdit1->setPalette(p);
+    layout->addWidget(Bevel1);
+    layout->addWidget(RichEdit1, 1);
+}
 
-    splitter2->addWidget(Splitter1);
-    splitter2->addWidget(Panel1);
-    splitter2->setStretchFactor(0, 1);
-    splitter2->setStretchFactor(1, 0);
-    splitter2->setSizes({DesignedClientHeight - 104, 104});
-    setCentralWidget(splitter2);
-
-    // Panel 0 takes what panels 1 and 2 leave.
-    static constexpr int kPanelWidths[3] = {400, 170, 180};
-    static constexpr Qt::Alignment kPanelAlign[3] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter};
+void TMainWindow::CreateStatusBar() {
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setSizeGripEnabled(false);
+    StatusBar->setMinimumHeight(23);
+    setStatusBar(StatusBar);
+    // The panels keep their designed widths and are placed by hand (PlaceStatusPanels): the
+    // bar's own layout would share the room out by size hints instead.
+    static constexpr Qt::Alignment kAlign[3] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter};
+    static constexpr const char* kAccessible[3] = {"Activity", "Queue summary", "Upload speed"};
     for (int i = 0; i < 3; ++i) {
-        auto* panel = new QLabel(this);
+        auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panel->setAlignment(kPanelAlign[i] | Qt::AlignVCenter);
-        panel->setMinimumWidth(i == 0 ? 0 : kPanelWidths[i]);
-        if (i == 0)
-            statusBar()->addWidget(panel, 1);
-        else
-            statusBar()->addPermanentWidget(panel);
+        panel->setAccessibleName(QString::fromLatin1(kAccessible[i]));
+        panel->setAlignment(kAlign[i] | Qt::AlignVCenter);
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setContentsMargins(3, 0, 3, 0);
+        panel->resize(StatusPanelWidths[i], 23);
         StatusPanels[i] = panel;
     }
     StatusPanels[0]->setText(ResQString(rmIdle));
+    StatusBar->installEventFilter(this);
 }
 
-void TMainWindow::CreateMenus() {
-    mi_File = menuBar()->addMenu(tr("&File"));
-    act_exit = new QAction(tr("E&xit"), this);
-    act_exit->setObjectName(QStringLiteral("act_exit"));
-    connect(act_exit, &QAction::triggered, this, &TMainWindow::act_exitExecute);
-    mi_File->addAction(act_exit);
+// ---- actions, menus, tool bar ----------------------------------------------------------------
 
-    mi_Tools = menuBar()->addMenu(tr("&Tools"));
-    act_shutdowntoggle = new QAction(tr("Auto shutdown"), this);
-    act_shutdowntoggle->setObjectName(QStringLiteral("act_shutdowntoggle"));
-    act_shutdowntoggle->setStatusTip(tr("Autoshutdown when finished"));
+void TMainWindow::CreateActions() {
+    act_newtasks =
+        MakeAction(this, "act_newtasks", tr("&Add..."), tr("Add files for upload"), Qt::Key_Insert);
+    act_newtasks->setIcon(ToolBarPicture(0));
+    act_tasksproperties = MakeAction(this, "act_tasksproperties", tr("&Properties..."),
+                                     tr("Change task properties"), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    act_exit = MakeAction(this, "act_exit", tr("E&xit"));
+
+    act_queuetasks = MakeAction(this, "act_queuetasks", tr("&Start"), tr("Queue file(s) for upload"));
+    act_queuetasks->setIcon(ToolBarPicture(1));
+    act_pausetasks = MakeAction(this, "act_pausetasks", tr("S&top"), tr("Pause upload"));
+    act_pausetasks->setIcon(ToolBarPicture(2));
+    act_starttasks = MakeAction(this, "act_starttasks", tr("Start &Now!"), tr("Force file upload"));
+    act_stopalltasks = MakeAction(this, "act_stopalltasks", tr("Stop &All"), tr("Stop all"));
+    act_deletetasks = MakeAction(this, "act_deletetasks", tr("&Delete"), tr("Remove item"), Qt::Key_Delete);
+    act_deletetasks->setIcon(ToolBarPicture(5));
+    act_movetasksup = MakeAction(this, "act_movetasksup", tr("&Up"), tr("Move up"));
+    act_movetasksup->setIcon(ToolBarPicture(4));
+    act_movetasksdown = MakeAction(this, "act_movetasksdown", tr("Do&wn"), tr("Move down"));
+    act_movetasksdown->setIcon(ToolBarPicture(3));
+
+    act_search = MakeAction(this, "act_search", tr("&Search"), {}, QKeySequence(Qt::CTRL | Qt::Key_F));
+    act_search->setCheckable(true);
+    act_shutdowntoggle =
+        MakeAction(this, "act_shutdowntoggle", tr("Auto s&hutdown"), tr("Autoshutdown when finished"));
     act_shutdowntoggle->setCheckable(true);
-    connect(act_shutdowntoggle, &QAction::triggered, this, &TMainWindow::act_shutdowntoggleExecute);
-    mi_Tools->addAction(act_shutdowntoggle);
+    act_selectlanguage = MakeAction(this, "act_selectlanguage", tr("&Language..."));
+    act_showsettings = MakeAction(this, "act_showsettings", tr("S&ettings..."));
+
+    act_help = MakeAction(this, "act_help", tr("&Help"));
+    act_checkforupdate = MakeAction(this, "act_checkforupdate", tr("&Check for new version"));
+    act_about = MakeAction(this, "act_about", tr("&About..."));
 }
 
-void TMainWindow::FormCreate(const TMainWindowStart& Start) {
+void TMainWindow::CreateFileMenu() {
+    mi_File = menuBar()->addMenu(tr("&File"));
+    mi_File->setObjectName(QStringLiteral("mi_File"));
+    mi_File->addAction(act_newtasks);
+    mi_File->addAction(act_tasksproperties);
+    mi_File->addSeparator();
+    mi_File->addAction(act_exit);
+}
+
+void TMainWindow::CreateUploadMenu() {
+    mi_Upload = menuBar()->addMenu(tr("&Upload"));
+    mi_Upload->setObjectName(QStringLiteral("mi_Upload"));
+    mi_Upload->addAction(act_queuetasks);
+    mi_Upload->addAction(act_pausetasks);
+    mi_Upload->addSeparator();
+    mi_Upload->addAction(act_starttasks);
+    mi_Upload->addAction(act_stopalltasks);
+    mi_Upload->addSeparator();
+    mi_Upload->addAction(act_deletetasks);
+}
+
+void TMainWindow::CreateToolsMenu() {
+    mi_Tools = menuBar()->addMenu(tr("&Tools"));
+    mi_Tools->setObjectName(QStringLiteral("mi_Tools"));
+    mi_Tools->addAction(act_search);
+    mi_Tools->addAction(act_shutdowntoggle);
+    mi_Tools->addSeparator();
+    mi_Tools->addAction(act_selectlanguage);
+    mi_Tools->addAction(act_showsettings);
+}
+
+void TMainWindow::CreateHelpMenu() {
+    mi_Help = menuBar()->addMenu(tr("&Help"));
+    mi_Help->setObjectName(QStringLiteral("mi_Help"));
+    mi_Help->addAction(act_help);
+    mi_Help->addAction(act_checkforupdate);
+    mi_Help->addSeparator();
+    mi_Help->addAction(act_about);
+}
+
+void TMainWindow::CreateToolBar() {
+    ToolBar = addToolBar(tr("Tool bar"));
+    ToolBar->setObjectName(QStringLiteral("ToolBar"));
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+    ToolBar->setIconSize(QSize(32, 32));
+    ToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    for (QAction* a : {act_newtasks, act_queuetasks, act_pausetasks, act_movetasksup, act_movetasksdown,
+                       act_deletetasks}) {
+        ToolBar->addAction(a);
+        if (QWidget* button = ToolBar->widgetForAction(a))
+            button->setMinimumSize(47, 55);
+    }
+}
+
+void TMainWindow::CreateContextMenus() {
+    TaskListContextMenu = new QMenu(this);
+    TaskListContextMenu->setObjectName(QStringLiteral("TaskListContextMenu"));
+    LinksListContextMenu = new QMenu(this);
+    LinksListContextMenu->setObjectName(QStringLiteral("LinksListContextMenu"));
+    connect(ListViewUploadJobs, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& Pos) { PopupContextMenu(TaskListContextMenu, ListViewUploadJobs, Pos); });
+    connect(ListViewFinishedUploadJobs, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& Pos) {
+                PopupContextMenu(LinksListContextMenu, ListViewFinishedUploadJobs, Pos);
+            });
+}
+
+void TMainWindow::PopupContextMenu(QMenu* Menu, QAbstractItemView* View, const QPoint& Pos) {
+    if (HasVisibleItem(Menu))
+        Menu->popup(View->viewport()->mapToGlobal(Pos));
+}
+
+void TMainWindow::InstallCommand(QAction* Action, std::function<void()> Execute) {
+    connect(Action, &QAction::triggered, this, [Execute = std::move(Execute)] { Execute(); });
+    // Start Now! works but is never offered.
+    Action->setVisible(Action != act_starttasks);
+    UpdateMenuVisibility();
+}
+
+// A menu, or the tool bar, appears once it holds a visible command.
+void TMainWindow::UpdateMenuVisibility() {
+    for (QMenu* menu : {mi_File, mi_Upload, mi_Tools, mi_Help})
+        menu->menuAction()->setVisible(HasVisibleItem(menu));
+    ToolBar->setVisible(HasVisibleItem(ToolBar));
+}
+
+// ---- start ---------------------------------------------------------------------------------
+
+void TMainWindow::FormCreate() {
     TreeView->topLevelItem(0)->setText(0, ResQString(rmNodeUploadQueue));
     TreeView->topLevelItem(1)->setText(0, ResQString(rmNodeFinished));
+    InstallCommand(act_exit, [this] { act_exitExecute(); });
+    InstallCommand(act_shutdowntoggle, [this] { act_shutdowntoggleExecute(); });
     FStealthMode = AppSettings.General.StartInStealthMode;
     ApplySettings();
     PlaceWindow();
     LoadJobs(FQueue, JobsFileName(), FScheduler.Hooks().JobsError);
     // The window appears when the event loop takes over, after everything above is in place.
-    if (!Start.StartHidden && !FStealthMode)
+    if (!FStart.StartHidden && !FStealthMode)
         QTimer::singleShot(0, this, [this] { ShowApplication(true); });
     // The loader has already turned tasks stored as Uploading into Error, so the first call
     // finds nothing; like every state change it writes the jobs file back.
@@ -184,6 +455,9 @@ void TMainWindow::FormCreate(const TMainWindowStart& Start) {
         FScheduler.ChangeTaskStates(AllJobStates, jsQueued);
     FScheduler.SetTimerEnabled(true);
     FQueue.UpdateQueueSummary();
+    // The tree shows which view is in front from the start; this also writes the summary into
+    // the details panel.
+    TreeView->setCurrentItem(TreeView->topLevelItem(0));
 }
 
 void TMainWindow::ApplySettings() {

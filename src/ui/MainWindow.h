@@ -1,26 +1,49 @@
 #pragma once
 // TMainWindow: the program's main window. It owns the upload queue and the finished list for
-// its whole life and runs the start (FormCreate) and close (FormCloseQuery, FormClose) steps of
-// the program. Everything here runs on the user-interface thread.
+// its whole life, shows them in two list views that share one place (switched by the tree on the
+// left), describes the selected entry in the details panel under them, and runs the start
+// (FormCreate) and close (FormCloseQuery, FormClose) steps of the program. Everything here runs
+// on the user-interface thread.
+//
+// Source files by subsystem: MainWindow.cpp (layout, menus, tool bar, start), MainWindowViews.cpp
+// (tree switching, details panel, column fitting, status panels), MainWindowClose.cpp (close,
+// session end, show requests); the list models are QueueModels.*.
+//
+// Commands. Every action of the menus and the tool bar is created here with its component name,
+// caption, hint, shortcut and picture, in the menus and on the tool bar in their designed order,
+// but stays hidden until its handler exists: InstallCommand connects the handler and shows the
+// action everywhere it appears. A menu shows itself once one of its items is visible.
 
 #include "core/queue/Scheduler.h"
 #include "core/queue/UploadQueue.h"
+#include "ui/DetailsText.h"
+#include "ui/FormBase.h"
 
 #include <QMainWindow>
 
 #include <functional>
+#include <vector>
 
+class QAbstractItemView;
 class QAction;
+class QFrame;
 class QLabel;
 class QMenu;
+class QPlainTextEdit;
 class QSessionManager;
 class QSplitter;
+class QStackedWidget;
+class QStatusBar;
+class QTableView;
 class QTextEdit;
-class QTreeView;
+class QToolBar;
 class QTreeWidget;
 class QWidget;
 
 namespace quillo {
+
+class TFinishedUploadJobsModel;
+class TUploadJobsModel;
 
 // How the program was started, as far as the main window cares.
 struct TMainWindowStart {
@@ -28,11 +51,21 @@ struct TMainWindowStart {
     bool StartHidden = false;
 };
 
-class TMainWindow final : public QMainWindow, private TUploadQueueObserver {
+// The values of the version record the product summary shows. The about box's reader of the
+// program file supplies them; until it is attached, the build's own version and product name.
+TProductInfo BuiltInProductInfo();
+
+class TMainWindow final : public TFormBase<QMainWindow>, private TUploadQueueObserver {
     Q_OBJECT
 public:
     static constexpr int DesignedClientWidth = 1014;
     static constexpr int DesignedClientHeight = 800;
+    // Status-bar panels 1 and 2; panel 0 takes the width they leave.
+    static constexpr int StatusPanelWidths[3] = {400, 170, 180};
+    // Room for the vertical scroll bar when the first column takes what the others leave, and
+    // the narrowest the first column gets when the window is narrower than the other columns.
+    static constexpr int ScrollBarAllowance = 25;
+    static constexpr int MinFirstColumnWidth = 60;
 
     // Builds the widgets and runs FormCreate: settings applied, bounds restored, jobs file
     // loaded, tasks that were uploading queued again (every task with AutostartUploading),
@@ -50,15 +83,56 @@ public:
     // Stealth mode: nothing of the program is shown and show requests are ignored.
     bool FStealthMode = false;
 
+    // Where the product summary of the details panel takes its values from.
+    std::function<TProductInfo()> FProductInfo = BuiltInProductInfo;
+
     // Applies the settings that can change at run time (speed limit, auto-shutdown mark, the
     // scheduler window).
     void ApplySettings();
+
+    // ---- commands ------------------------------------------------------------------------
+    // Connects Execute to the action's trigger and shows the action in every menu and on the
+    // tool bar where it sits. Called once per command, from FormCreate.
+    void InstallCommand(QAction* Action, std::function<void()> Execute);
 
     // The Exit command: marks the exit request (never cleared) and closes the window.
     void act_exitExecute();
     // Flips ShutDownWhenFinished and saves the settings; the menu mark follows.
     void act_shutdowntoggleExecute();
 
+    // ---- views and details panel ---------------------------------------------------------
+    // Shows the list view of the selected tree node (0 tasks, 1 finished), fits its first column
+    // and describes its selection.
+    void TreeViewChange();
+    // Both list views' selection handler; other code calls it after changing the selection.
+    void ListViewOnSelectItem(QAbstractItemView* Sender);
+    // Rebuilds the details panel for View (nothing when View is hidden): the entry of its one
+    // selected row, or the product summary with the panel disabled.
+    void ShowDetails(QAbstractItemView* View);
+    // Appends one run at the end of the details panel.
+    void AppendStyledText(const QString& Text, TRunStyle Style, const QColor& Colour);
+    // Repaints the rows of the shown view and rebuilds the details; with View given, only when
+    // View is the one shown.
+    void RefreshCurrentView(QAbstractItemView* View = nullptr);
+    // The task list is shown, a row is selected and has the focus, and (one row) its task's state
+    // or (several rows) some selected task's state is in States.
+    bool SelectedTasksInStates(TJobStates States) const;
+    // Column 0 takes the width the other columns leave (never less than MinFirstColumnWidth).
+    void FitFirstColumn(QTableView* View);
+    // Fits both views and the status-bar panels to the window.
+    void FormResize();
+
+    // The view the tree's selected node shows; nullptr when no node is selected.
+    QTableView* CurrentView() const;
+    // Selected rows of a view in ascending order.
+    static std::vector<int> SelectedRows(const QAbstractItemView* View);
+    // 0, 1, or 2 for "several": what the details panel and the enable rules ask, answered
+    // without walking a selection of 100,000 rows.
+    static int SelectedRowCount(const QAbstractItemView* View);
+    // Ids of the tasks of the task list's selected rows, in queue order.
+    std::vector<TJobId> SelectedTaskIds() const;
+
+    // ---- close, session end, show requests (MainWindowClose.cpp) -----------------------------
     // True when closing may go on; asks the user while uploads are running.
     bool FormCloseQuery();
     // Stops the uploads (they become Delayed), saves the jobs file, the window bounds and the
@@ -90,28 +164,78 @@ public:
     // Called once at the end of FormClose: releases the single-instance lock of the program.
     void SetInstanceLockRelease(std::function<void()> Release);
 
-    // Widgets other parts of the window fill in.
+    // ---- widgets, by their component names -----------------------------------------------------
+    QToolBar* ToolBar = nullptr;
     QTreeWidget* TreeView = nullptr;
     QSplitter* Splitter1 = nullptr;
-    QTreeView* ListViewUploadJobs = nullptr;
-    QTreeView* ListViewFinishedUploadJobs = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    QStackedWidget* ListViews = nullptr; // the one place both list views share
+    QTableView* ListViewUploadJobs = nullptr;
+    QTableView* ListViewFinishedUploadJobs = nullptr;
+    QWidget* searchpanel = nullptr;  // hidden until the search is built
+    QPlainTextEdit* Memo1 = nullptr; // the error report, hidden until it has something to say
     QWidget* Panel1 = nullptr;
+    QFrame* Bevel1 = nullptr;
     QTextEdit* RichEdit1 = nullptr;
+    QStatusBar* StatusBar = nullptr;
     QLabel* StatusPanels[3] = {nullptr, nullptr, nullptr};
+    TUploadJobsModel* FUploadJobsModel = nullptr;
+    TFinishedUploadJobsModel* FFinishedUploadJobsModel = nullptr;
 
+    // Menus of the menu bar, in order, and the context menus of the two lists.
     QMenu* mi_File = nullptr;
+    QMenu* mi_Upload = nullptr;
     QMenu* mi_Tools = nullptr;
+    QMenu* mi_Help = nullptr;
+    QMenu* TaskListContextMenu = nullptr;
+    QMenu* LinksListContextMenu = nullptr;
+
+    // File
+    QAction* act_newtasks = nullptr;
+    QAction* act_tasksproperties = nullptr;
     QAction* act_exit = nullptr;
+    // Upload (and the tool bar)
+    QAction* act_queuetasks = nullptr;
+    QAction* act_pausetasks = nullptr;
+    QAction* act_starttasks = nullptr; // never shown
+    QAction* act_stopalltasks = nullptr;
+    QAction* act_deletetasks = nullptr;
+    QAction* act_movetasksup = nullptr;
+    QAction* act_movetasksdown = nullptr;
+    // Tools
+    QAction* act_search = nullptr;
     QAction* act_shutdowntoggle = nullptr; // the menu item Tools > Auto shutdown
+    QAction* act_selectlanguage = nullptr;
+    QAction* act_showsettings = nullptr;
+    // Help
+    QAction* act_help = nullptr;
+    QAction* act_checkforupdate = nullptr;
+    QAction* act_about = nullptr;
 
 protected:
+    void CreateWidgets() override;
+    void FormCreate() override;
     void closeEvent(QCloseEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
-    void CreateWidgets();
-    void CreateMenus();
-    void FormCreate(const TMainWindowStart& Start);
+    void CreateActions();
+    void CreateToolBar();
+    void CreateFileMenu();
+    void CreateUploadMenu();
+    void CreateToolsMenu();
+    void CreateHelpMenu();
+    void CreateContextMenus();
+    void CreateListViews(QWidget* Parent);
+    void CreateDetailsPanel(QWidget* Parent);
+    void CreateStatusBar();
+    void UpdateMenuVisibility();
+    void PopupContextMenu(QMenu* Menu, QAbstractItemView* View, const QPoint& Pos);
+    void PlaceStatusPanels();
+    void AppendRuns(const TStyledRuns& Runs);
+    void TaskRefreshed(TJobId Task);
     void FormShow();
     void PlaceWindow();
     void CommitData(QSessionManager& Manager);
@@ -121,6 +245,7 @@ private:
     // An error box, or a line on stderr while the program ends without a user to answer.
     void ReportError(const QString& Caption, const QString& Text);
 
+    TMainWindowStart FStart;
     std::function<void()> FInstanceLockRelease;
     bool FQuietErrors = false;
 };

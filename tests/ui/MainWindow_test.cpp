@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTableView>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 

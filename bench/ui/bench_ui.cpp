@@ -1,0 +1,256 @@
+// The main window with a big queue, on Qt's offscreen platform: 100,000 tasks and 100,000
+// finished uploads (default; first argument N) in the jobs file.
+//  - start: from creating the window to its first painted list, against loading the jobs file
+//    alone (and writing it, which the start does once) measured in the same run;
+//  - switching between the two views until the new one is painted, against repainting the
+//    shown view without switching;
+//  - one scheduler tick with 50 running uploads that each reported progress (the selected one
+//    with its details), until painted: user-interface time and rows repainted, against a full
+//    repaint of the view.
+// Works in a temporary data folder; nothing is uploaded (the site is a closed loopback port).
+//
+//   bench_ui [N]
+
+#include "common/BenchSupport.h"
+#include "core/app/Settings.h"
+#include "core/queue/JobsFile.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageBox.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QHeaderView>
+#include <QPaintEvent>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+using namespace quillo;
+using namespace quillo::bench;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double MsSince(TClock::time_point Start) {
+    return std::chrono::duration<double, std::milli>(TClock::now() - Start).count();
+}
+
+// Processor time of this thread, in ms: what the user-interface thread spent itself, without
+// the waits for the disk (the jobs-file write ends with fsync) that make wall times jump on a
+// busy machine.
+double ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Counts paint events of a widget and the rows they covered.
+class TPaintCounter final : public QObject {
+public:
+    explicit TPaintCounter(int RowHeight) : FRowHeight(RowHeight) {}
+    int Paints = 0;
+    int Rows = 0;
+    void Reset() { Paints = Rows = 0; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() == QEvent::Paint) {
+            ++Paints;
+            for (const QRect& r : static_cast<QPaintEvent*>(Event)->region())
+                Rows += (r.height() + FRowHeight - 1) / FRowHeight;
+        }
+        return false;
+    }
+
+private:
+    int FRowHeight;
+};
+
+// Runs the event loop until the counter has seen a paint (or a second has passed).
+void UntilPainted(TPaintCounter& Counter) {
+    const auto start = TClock::now();
+    while (Counter.Paints == 0 && MsSince(start) < 1000)
+        QApplication::processEvents();
+}
+
+void WriteJobs(const std::string& File, int N) {
+    TUploadQueue q;
+    std::vector<TUploadJobData> tasks;
+    std::vector<TFinishedUploadJobData> finished;
+    for (int i = 0; i < N; ++i) {
+        TUploadJobData t;
+        t.State = i % 3 == 2 ? jsError : jsDelayed;
+        t.FileName = "/home/user/Videos/holiday-2026/clip-" + std::to_string(100000 + i) + ".mp4";
+        t.FileSize = 700'000'000LL + i;
+        t.Method = i % 5 ? "HTTP Method" : "FTP Method";
+        if (t.State == jsError)
+            t.StatusText = "Socket Error # 10054 Connection reset by peer.";
+        tasks.push_back(std::move(t));
+        TFinishedUploadJobData f;
+        f.FileName = "/home/user/Pictures/2026/img-" + std::to_string(100000 + i) + ".jpg";
+        f.FileSize = 3'000'000 + i;
+        f.EndTime = 46000.5 + i / 1440.0;
+        f.Method = "HTTP Method";
+        f.Result = "download-link=http://www.brimvault.com/d/" + std::to_string(i) +
+                   "\r\nkill-link=http://www.brimvault.com/k/" + std::to_string(i) +
+                   "\r\nMD5=0123456789abcdef";
+        finished.push_back(std::move(f));
+    }
+    q.AppendAll(std::move(tasks), std::move(finished));
+    if (!SaveJobs(q, File, {})) {
+        std::fprintf(stderr, "bench_ui: cannot write %s\n", File.c_str());
+        std::exit(1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int n = argc > 1 ? std::atoi(argv[1]) : 100000;
+    QTemporaryDir scratch;
+    const std::string root = scratch.path().toStdString();
+    ::setenv("QUILLO_HOME", (root + "/home").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    ::setenv("QUILLO_SHUTDOWN_COMMAND", "/bin/true", 1);
+    ::setenv("QUILLO_SITE", "127.0.0.1:9", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    SetMessageBoxHandler([](QWidget*, const QString& Text, const QString&, TMsgBoxButtons, TMsgBoxIcon) {
+        std::fprintf(stderr, "bench_ui: box: %s\n", qPrintable(Text));
+        return mrOK;
+    });
+    QDir().mkpath(QString::fromStdString(root + "/home"));
+    const std::string jobs = root + "/home/quillo.jobs";
+    WriteJobs(jobs, n);
+
+    // References: the jobs file loaded and written back alone.
+    std::vector<double> loads, saves, loadCpus, saveCpus;
+    for (int round = 0; round < 3; ++round) {
+        TUploadQueue q;
+        auto t = TClock::now();
+        double cpu = ThreadCpuMs();
+        LoadJobs(q, jobs, {});
+        loads.push_back(MsSince(t));
+        loadCpus.push_back(ThreadCpuMs() - cpu);
+        t = TClock::now();
+        cpu = ThreadCpuMs();
+        SaveJobs(q, root + "/copy.jobs", {});
+        saves.push_back(MsSince(t));
+        saveCpus.push_back(ThreadCpuMs() - cpu);
+    }
+    const double load = Median(loads), save = Median(saves), loadCpu = Median(loadCpus),
+                 saveCpu = Median(saveCpus);
+
+    // Start: create, show, first painted list.
+    auto t = TClock::now();
+    const double startCpu = ThreadCpuMs();
+    TMainWindow w(TMainWindowStart{true});
+    const double created = MsSince(t);
+    TPaintCounter tasksPainted(w.ListViewUploadJobs->verticalHeader()->defaultSectionSize());
+    TPaintCounter finishedPainted(w.ListViewFinishedUploadJobs->verticalHeader()->defaultSectionSize());
+    w.ListViewUploadJobs->viewport()->installEventFilter(&tasksPainted);
+    w.ListViewFinishedUploadJobs->viewport()->installEventFilter(&finishedPainted);
+    w.show();
+    UntilPainted(tasksPainted);
+    const double start = MsSince(t), cpu = ThreadCpuMs() - startCpu;
+    std::printf(
+        "start with %d tasks and %d finished: %.1f ms to the first painted list (window built in %.1f ms)\n",
+        n, n, start, created);
+    std::printf("  reference: jobs-file load %.1f ms, write %.1f ms (the start loads once and writes once)\n",
+                load, save);
+    std::printf("  beyond the load: %.1f ms (goal under 500 ms); beyond load and write: %.1f ms\n",
+                start - load, start - load - save);
+    std::printf(
+        "  processor time of the user-interface thread: start %.1f ms, load %.1f ms, write %.1f ms, so the "
+        "window's own part %.1f ms\n",
+        cpu, loadCpu, saveCpu, cpu - loadCpu - saveCpu);
+
+    // Switching views, until the new one is painted; reference: repainting the shown one.
+    std::vector<double> switches, repaints;
+    for (int round = 0; round < 10; ++round) {
+        for (int node : {1, 0}) {
+            TPaintCounter& painted = node == 1 ? finishedPainted : tasksPainted;
+            painted.Reset();
+            t = TClock::now();
+            w.TreeView->setCurrentItem(w.TreeView->topLevelItem(node));
+            UntilPainted(painted);
+            switches.push_back(MsSince(t));
+        }
+        tasksPainted.Reset();
+        t = TClock::now();
+        w.ListViewUploadJobs->viewport()->update();
+        UntilPainted(tasksPainted);
+        repaints.push_back(MsSince(t));
+    }
+    const double fullRepaint = Median(repaints);
+    std::printf("switching views: %.2f ms until painted (median of %zu); reference: repainting the shown "
+                "view %.2f ms "
+                "(ratio %.2f)\n",
+                Median(switches), switches.size(), fullRepaint, Median(switches) / fullRepaint);
+
+    // A tick with 50 running uploads, each having reported progress; the first one is selected,
+    // so its details are rewritten too.
+    constexpr int kRunning = 50;
+    for (int i = 0; i < kRunning; ++i) {
+        TUploadJobData& task = w.FQueue.Task(std::size_t(i) * 37); // spread over the list, some in view
+        task.State = jsUploading;
+        task.StatusText = "Uploading file...";
+    }
+    w.FQueue.AllTasksChanged();
+    w.ListViewUploadJobs->selectRow(0);
+    QApplication::processEvents();
+    std::vector<double> ticks, tickCpus, schedulerParts, detailParts;
+    std::vector<int> rows;
+    for (int round = 0; round < 30; ++round) {
+        tasksPainted.Reset();
+        t = TClock::now();
+        const double tickCpu = ThreadCpuMs();
+        for (int i = 0; i < kRunning; ++i) {
+            const std::size_t index = std::size_t(i) * 37;
+            TUploadJobData& task = w.FQueue.Task(index);
+            task.Percent = round * 3 % 100;
+            task.Elapsed = round * 1000;
+            task.TimeLeft = 60000 - round * 1000;
+            task.Speed = 800 + i;
+            task.StatusText = "Uploading file (" + std::to_string(round) + " / 100 Bytes)...";
+            w.FQueue.TaskChanged(index);
+            w.FScheduler.Hooks().ThreadEvent(task.Id(), ieProgress);
+        }
+        const auto tick = TClock::now();
+        w.FScheduler.TimerTimer();
+        schedulerParts.push_back(MsSince(tick));
+        UntilPainted(tasksPainted);
+        ticks.push_back(MsSince(t));
+        tickCpus.push_back(ThreadCpuMs() - tickCpu);
+        const auto details = TClock::now();
+        w.ShowDetails(w.ListViewUploadJobs);
+        detailParts.push_back(MsSince(details));
+        rows.push_back(tasksPainted.Rows);
+    }
+    const int visible = w.ListViewUploadJobs->viewport()->height() /
+                        w.ListViewUploadJobs->verticalHeader()->defaultSectionSize();
+    std::printf("tick with %d uploads reporting progress: %.2f ms wall, %.2f ms processor time of the "
+                "user-interface thread (medians of %zu; goal under 2 ms); %d rows repainted of %d visible\n",
+                kRunning, Median(ticks), Median(tickCpus), ticks.size(), rows[rows.size() / 2], visible);
+    std::printf(
+        "  of which the scheduler's own tick over the whole queue %.2f ms wall; one rewrite of the details "
+        "%.2f ms\n",
+        Median(schedulerParts), Median(detailParts));
+    std::printf("  reference: a full repaint of the task list %.2f ms (ratio %.2f)\n", fullRepaint,
+                Median(ticks) / fullRepaint);
+    std::printf("peak memory: %ld kB\n", PeakRssKb());
+
+    // Leave without writing anything back: nothing was changed that matters.
+    for (TJobId id : w.FQueue.TaskIds())
+        w.FQueue.FindTask(id)->State = jsDelayed;
+    return 0;
+}
