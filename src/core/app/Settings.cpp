@@ -127,7 +127,8 @@ void UpdateAutostartEntry(bool Enabled) {
         ::unlink(file.c_str());
         return;
     }
-    const std::string exe = ExecutablePath();
+    // Always the desktop program: quillo-cli saves the settings too, but cannot start minimized.
+    const std::string exe = DesktopProgramPath();
     if (exe.empty() || exe.find_first_of("\r\n") != std::string::npos)
         return;
     const std::string text = "[Desktop Entry]\n"
@@ -231,6 +232,7 @@ const TKeyDef kKeys[] = {
     {"InternetConnection", "Password", TKind::Secret, QUILLO_FIELD(InternetConnection.Password)},
     {"InternetConnection", "Proxy", TKind::Text, QUILLO_FIELD(InternetConnection.Proxy)},
     {"InternetConnection", "ProxyType", TKind::Byte, QUILLO_FIELD(InternetConnection.ProxyType)},
+    {"InternetConnection", "FtpProxyMethod", TKind::Byte, QUILLO_FIELD(InternetConnection.FtpProxyMethod)},
     {"InternetConnection", "BoundIP", TKind::Text, QUILLO_FIELD(InternetConnection.BoundIP)},
     {"Brimvault", "UseAccount", TKind::Flag, QUILLO_FIELD(Brimvault.UseAccount)},
     {"Brimvault", "UserName", TKind::Secret, QUILLO_FIELD(Brimvault.UserName)},
@@ -324,11 +326,7 @@ void LoadSettings() {
     for (const TKeyDef& k : kKeys)
         ReadKey(ini, k, s);
     SetConfiguredSiteHost(ini.ReadString("Service", "SiteHost", ""));
-    // Never stored: it keeps the settings dialog's choice (0 at program start) across a reload.
-    UpdateSettings([&s](TAppSettings& Current) {
-        s.InternetConnection.FtpProxyMethod = Current.InternetConnection.FtpProxyMethod;
-        Current = s;
-    });
+    CommitSettings(s);
 }
 
 void SaveSettings() {
