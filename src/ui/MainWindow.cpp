@@ -174,9 +174,7 @@ void TMainWindow::FormCreate(const TMainWindowStart& Start) {
     ApplySettings();
     PlaceWindow();
     LoadJobs(FQueue, JobsFileName(), FScheduler.Hooks().JobsError);
-    // The window appears when the event loop takes over, after everything above is in place.
-    if (!Start.StartHidden && !FStealthMode)
-        QTimer::singleShot(0, this, [this] { ShowApplication(true); });
+    ShowAtStart(Start);
     // The loader has already turned tasks stored as Uploading into Error, so the first call
     // finds nothing; like every state change it writes the jobs file back.
     FScheduler.ChangeTaskStates({jsUploading}, jsQueued);
@@ -189,6 +187,7 @@ void TMainWindow::FormCreate(const TMainWindowStart& Start) {
 void TMainWindow::ApplySettings() {
     TIdStackWindowsEx::Instance().SetSendLimitKb(AppSettings.UploadManager.SpeedLimit);
     act_shutdowntoggle->setChecked(AppSettings.General.ShutDownWhenFinished);
+    RegisterBossKey();
     FScheduler.ResetSchedulerWindow();
 }
 
@@ -228,6 +227,7 @@ void TMainWindow::QueueSummaryChanged(const std::string& Text) {
 void TMainWindow::act_shutdowntoggleExecute() {
     UpdateSettings([](TAppSettings& s) { s.General.ShutDownWhenFinished = !s.General.ShutDownWhenFinished; });
     act_shutdowntoggle->setChecked(AppSettings.General.ShutDownWhenFinished);
+    RegisterBossKey();
     try {
         SaveSettings();
     } catch (const ESettingsError& e) {
