@@ -64,7 +64,8 @@ Tfrm_droptarget::~Tfrm_droptarget() {
 
 void Tfrm_droptarget::CreateWidgets() {
     setObjectName(QStringLiteral("frm_droptarget"));
-    setWindowTitle(QStringLiteral("Quillo Uploader"));
+    // Not the main window's title: a second start and the desktop find the main window by it.
+    setWindowTitle(QStringLiteral("Quillo Drop Target"));
     setAccessibleName(tr("Drop files here to upload them"));
     setFixedSize(ClientSize, ClientSize);
     setAutoFillBackground(true);
@@ -126,8 +127,8 @@ void Tfrm_droptarget::Shape1MouseDown(QMouseEvent* Event) {
 }
 
 // The move starts once the mouse has really moved, so that clicks and double clicks stay
-// clicks. The window manager then moves the window as if its caption were grabbed; without
-// one the window follows the mouse by itself.
+// clicks (a move started by the press would swallow the release). The window manager then moves
+// the window as if its caption were grabbed; without one the window follows the mouse itself.
 void Tfrm_droptarget::DragMove(QMouseEvent* Event) {
     if (!FPressed || !(Event->buttons() & Qt::LeftButton))
         return;
