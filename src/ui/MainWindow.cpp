@@ -227,7 +227,6 @@ void TMainWindow::QueueSummaryChanged(const std::string& Text) {
 void TMainWindow::act_shutdowntoggleExecute() {
     UpdateSettings([](TAppSettings& s) { s.General.ShutDownWhenFinished = !s.General.ShutDownWhenFinished; });
     act_shutdowntoggle->setChecked(AppSettings.General.ShutDownWhenFinished);
-    RegisterBossKey();
     try {
         SaveSettings();
     } catch (const ESettingsError& e) {

@@ -175,8 +175,8 @@ private:
     // An error box, or a line on stderr while the program ends without a user to answer.
     void ReportError(const QString& Caption, const QString& Text);
 
-    // Steps 10 to 13 of the start: drop window, tray icon, and the window shown unless the
-    // start says otherwise.
+    // The last steps of the start: the drop window, the tray icon, and the window shown unless
+    // the start says otherwise.
     void ShowAtStart(const TMainWindowStart& Start);
     void CreateTray();
     void UpdateTrayMenus();

@@ -101,6 +101,8 @@ void TMainWindow::showEvent(QShowEvent* Event) {
 void TMainWindow::FormShow() {
     raise();
     activateWindow();
+    if (frm_droptarget)
+        frm_droptarget->update();
 }
 
 } // namespace quillo
