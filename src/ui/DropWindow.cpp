@@ -96,7 +96,8 @@ void Tfrm_droptarget::FormCreate() {
     };
     // Saving the settings reads visibility and place from the window, as the user left them.
     SetDropWindowStateProvider([this]() -> std::optional<TDropWindowState> {
-        return TDropWindowState{isVisible(), x(), y()};
+        const std::optional<bool> stored = FHooks.StoredVisibility ? FHooks.StoredVisibility() : std::nullopt;
+        return TDropWindowState{stored.value_or(isVisible()), x(), y()};
     });
 }
 

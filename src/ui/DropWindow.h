@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct TDropWindowHooks {
     // (1 toggles the main window) and a list of dropped names.
     std::function<void(int WParam)> ShowRequest;
     std::function<void(std::vector<std::string> Names)> FilesDropped;
+    // The visibility to store when it is not the window's own (nothing: the window's own).
+    std::function<std::optional<bool>()> StoredVisibility;
 };
 
 // The top-left corner that puts Window inside Area: an edge that sticks out is pulled back to

@@ -187,6 +187,8 @@ private:
     // The close steps have run (Exit, or the end of the session): the window may now close.
     bool FCloseStepsDone = false;
     bool FTrayWasAvailable = false;
+    // Whether the user had the drop window shown before stealth mode hid it: what is stored.
+    bool FDropShownOutsideStealth = false;
     std::unique_ptr<THotKeyGrabber> FHotKeyGrab;
     std::unique_ptr<TDropTarget> FMainDropTarget;
 };

@@ -126,6 +126,13 @@ void TMainWindow::ShowAtStart(const TMainWindowStart& Start) {
         FDroppedFiles = std::move(Names);
         HandleDroppedFiles();
     };
+    // Stealth mode hides the drop window; the user's choice is what the settings keep.
+    hooks.StoredVisibility = [this]() -> std::optional<bool> {
+        if (FStealthMode)
+            return FDropShownOutsideStealth;
+        return std::nullopt;
+    };
+    FDropShownOutsideStealth = AppSettings.General.ShowDropTarget;
     frm_droptarget = std::make_unique<Tfrm_droptarget>(std::move(hooks));
 
     FTrayWasAvailable = TrayAvailable();
@@ -268,6 +275,7 @@ void TMainWindow::HandleHotKey(int Id) {
         return;
     FStealthMode = !FStealthMode;
     if (FStealthMode) {
+        FDropShownOutsideStealth = frm_droptarget->isVisible();
         TrayIcon->hide();
         frm_droptarget->hide();
         HideApplication(true);

@@ -537,6 +537,32 @@ TEST_F(TrayTest, DropWindowStartsWhereTheSettingsSayClampedAndItsStateIsSavedFro
     EXPECT_TRUE(ini.contains(QStringLiteral("DropTop=45\r\n")));
 }
 
+TEST_F(TrayTest, StealthModeKeepsTheStoredDropWindowChoiceOfTheUser) {
+    struct Case {
+        const char* Name;
+        bool StartInStealth;
+        bool Shown;
+    } cases[] = {{"stealth start, drop window on", true, true},
+                 {"stealth start, drop window off", true, false},
+                 {"boss key, drop window on", false, true},
+                 {"boss key, drop window off", false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        UpdateSettings([&](TAppSettings& s) {
+            s.General.StartInStealthMode = c.StartInStealth;
+            s.General.ShowDropTarget = c.Shown;
+        });
+        auto w = MakeWindow();
+        if (!c.StartInStealth)
+            w->HandleHotKey(0);
+        ASSERT_TRUE(w->FStealthMode);
+        ASSERT_FALSE(w->frm_droptarget->isVisible());
+        SaveSettings();
+        EXPECT_TRUE(ReadFile(SettingsFileName())
+                        .contains(QStringLiteral("ShowDropTarget=%1\r\n").arg(c.Shown ? 1 : 0)));
+    }
+}
+
 TEST_F(TrayTest, DoubleClickTogglesTheMainWindowAndRightClickOpensTheTrayMenu) {
     auto w = MakeWindow();
     Tfrm_droptarget& d = *w->frm_droptarget;
