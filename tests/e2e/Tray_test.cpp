@@ -170,6 +170,21 @@ TEST_F(TrayDesktopTest, BossKeyFromTheKeyboardHidesEverythingAndShowsItAgainWhat
     EXPECT_EQ(quillo.state(), QProcess::Running);
 }
 
+TEST_F(TrayDesktopTest, HoldingTheBossKeyDownSwitchesOnceNotOnEveryRepeat) {
+    StartDesktop(true);
+    WriteGeneralSettings({QStringLiteral("BossKey=") + QLatin1String(kBossKeyValue)});
+    QProcess& quillo = StartQuillo({});
+    ASSERT_FALSE(WaitForMainWindow().isEmpty());
+    // Held for well over the keyboard's repeat delay (660 ms on a fresh server).
+    Xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+alt+q")});
+    QThread::msleep(2000);
+    Xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl+alt+q")});
+    QThread::msleep(500);
+    EXPECT_TRUE(ViewableWindowsOf(quillo).isEmpty()) << "the held key switched more than once";
+    Xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+q")});
+    EXPECT_FALSE(WaitForMainWindow().isEmpty());
+}
+
 // Another program holds the key: no grab, so no stealth start; the window comes up instead.
 TEST_F(TrayDesktopTest, BossKeyOwnedByAnotherProgramNeverLeavesTheProgramHidden) {
     StartDesktop(true);
