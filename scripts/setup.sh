@@ -14,7 +14,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   python3 python3-pyftpdlib
   tinyproxy dante-server ftp-proxy
-  xvfb xauth xdotool x11-utils
+  xvfb xauth xdotool x11-utils trayer openbox
+  libxcb1-dev
   curl coreutils procps iproute2
 )
 

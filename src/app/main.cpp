@@ -124,20 +124,20 @@ int main(int argc, char** argv) {
         instance.Listen([window](int WParam) {
             if (!window)
                 return;
-            const bool wasVisible = window->isVisible();
+            const bool wasVisible = window->ApplicationVisible();
             window->HandleShowRequest(WParam);
             // The starter cannot bring another process to the front; the window does it itself.
-            if (WParam == 0 && window->isVisible())
+            if (WParam == 0 && window->ApplicationVisible())
                 window->ShowApplication(true);
             RecordTestEvent(QStringLiteral("show-request %1 was-visible=%2 visible=%3")
                                 .arg(WParam)
                                 .arg(wasVisible ? 1 : 0)
-                                .arg(window->isVisible() ? 1 : 0));
+                                .arg(window->ApplicationVisible() ? 1 : 0));
         });
     }
     // Queued after the window's own first step, so it reports how the start left the window.
     QTimer::singleShot(0, mainWindow, [mainWindow] {
-        RecordTestEvent(QStringLiteral("ready visible=%1").arg(mainWindow->isVisible() ? 1 : 0));
+        RecordTestEvent(QStringLiteral("ready visible=%1").arg(mainWindow->ApplicationVisible() ? 1 : 0));
     });
 
     // Asked to end from outside: the close steps without the question (nobody can answer it).

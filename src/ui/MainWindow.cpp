@@ -445,9 +445,7 @@ void TMainWindow::FormCreate() {
     ApplySettings();
     PlaceWindow();
     LoadJobs(FQueue, JobsFileName(), FScheduler.Hooks().JobsError);
-    // The window appears when the event loop takes over, after everything above is in place.
-    if (!FStart.StartHidden && !FStealthMode)
-        QTimer::singleShot(0, this, [this] { ShowApplication(true); });
+    ShowAtStart(FStart);
     // The loader has already turned tasks stored as Uploading into Error, so the first call
     // finds nothing; like every state change it writes the jobs file back.
     FScheduler.ChangeTaskStates({jsUploading}, jsQueued);
@@ -463,6 +461,7 @@ void TMainWindow::FormCreate() {
 void TMainWindow::ApplySettings() {
     TIdStackWindowsEx::Instance().SetSendLimitKb(AppSettings.UploadManager.SpeedLimit);
     act_shutdowntoggle->setChecked(AppSettings.General.ShutDownWhenFinished);
+    RegisterBossKey();
     FScheduler.ResetSchedulerWindow();
 }
 

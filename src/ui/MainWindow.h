@@ -18,10 +18,14 @@
 #include "core/queue/UploadQueue.h"
 #include "ui/DetailsText.h"
 #include "ui/FormBase.h"
+#include "ui/DropWindow.h"
+#include "ui/HotKeyGrab.h"
 
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 class QAbstractItemView;
@@ -35,6 +39,7 @@ class QSplitter;
 class QStackedWidget;
 class QStatusBar;
 class QTableView;
+class QSystemTrayIcon;
 class QTextEdit;
 class QToolBar;
 class QTreeWidget;
@@ -50,6 +55,9 @@ struct TMainWindowStart {
     // "-m"/"-M" as the first argument: start without showing the window.
     bool StartHidden = false;
 };
+
+// Replaces the question "is a tray host there?" (tests; nullptr asks the desktop again).
+void SetSystemTrayProbe(std::function<bool()> Probe);
 
 // The values of the version record the product summary shows. The about box's reader of the
 // program file supplies them; until it is attached, the build's own version and product name.
@@ -95,7 +103,8 @@ public:
     // tool bar where it sits. Called once per command, from FormCreate.
     void InstallCommand(QAction* Action, std::function<void()> Execute);
 
-    // The Exit command: marks the exit request (never cleared) and closes the window.
+    // The Exit command (File menu and tray menu): marks the exit request (never cleared), asks
+    // while uploads run, runs the close steps and closes the window.
     void act_exitExecute();
     // Flips ShutDownWhenFinished and saves the settings; the menu mark follows.
     void act_shutdowntoggleExecute();
@@ -140,20 +149,62 @@ public:
     // stop the close.
     void FormClose();
 
-    // Session end: the question of FormCloseQuery (false refuses the log-off), then the steps of
-    // FormClose without destroying the window when the session really ends; the single-instance
-    // lock stays, since the log-off may still be cancelled.
+    // Session end: the question of FormCloseQuery (false refuses the log-off; nothing is stopped
+    // yet, since another program may still cancel it), then, once the session really ends (the
+    // program is told to quit), the steps of FormClose without destroying the window; the
+    // single-instance lock stays.
     // Interactive false: the end cannot wait for anyone (the session manager allows no dialog,
     // a termination signal); failures then go to the standard error stream instead of boxes.
     bool HandleQueryEndSession();
     void HandleEndSession(bool SessionEnds, bool Interactive = true);
 
-    // A show request (another start of the program): 0 shows a hidden window, 1 toggles it.
-    // Ignored in stealth mode.
+    // Tray, stealth mode, boss key and dropped files (MainWindowTray.cpp, MainWindowDrop.cpp).
+
+    // A show request (another start of the program, the drop window): 0 shows a hidden window,
+    // 1 toggles it. Ignored in stealth mode.
     void HandleShowRequest(int WParam);
-    // Shows the window (un-minimized when Restore) and brings it to the front / hides it.
+    // Shows the window (un-minimized when Restore) and brings it to the front.
     void ShowApplication(bool Restore);
+    // Takes the window off the screen: into the tray, or to the task bar while there is no
+    // tray to bring it back from (in stealth mode always out of sight).
     void HideApplication(bool Minimize);
+    // The window is on the screen (shown and not minimized).
+    bool ApplicationVisible() const;
+    // A tray host is there to hold the icon (tests replace the probe: SetSystemTrayProbe).
+    bool TrayAvailable() const;
+
+    // The close box and Alt+F4 (scClose) hide the window; only Exit ends the program.
+    static constexpr int scClose = 0xF060;
+    void HandleSysCommand(int Command);
+    void ApplicationEventsMinimize();
+    void TrayIconClick();
+    void TrayPopupMenuPopup();
+    void PopupTrayMenu();
+    void act_showmainwindowExecute();
+    void act_showmainwindowUpdate();
+    void act_showdroptargetExecute();
+    // The boss key (identifier 0): switches stealth mode, unless the settings dialog is open.
+    void HandleHotKey(int Id);
+    // Grabs BossKey (releasing an earlier grab first); FHotKeyRegistered records success.
+    void RegisterBossKey();
+    // Names dropped on the drop window wait in FDroppedFiles until this runs.
+    void HandleDroppedFiles();
+    // Files dropped on the window itself.
+    void HandleMainWindowDrop(const std::vector<std::string>& Names);
+
+    bool FHotKeyRegistered = false;
+    bool FSettingsOpen = false;
+    std::vector<std::string> FDroppedFiles;
+    // Adds files to the queue (properties dialog included); true when the user confirmed.
+    // StayOnTop: the dialog opens above every window (a drop while the window is in the tray).
+    std::function<bool(const std::vector<std::string>& Paths, bool StayOnTop)> FAddFiles;
+
+    QSystemTrayIcon* TrayIcon = nullptr;
+    QMenu* TrayPopupMenu = nullptr;
+    QAction* act_newtasks = nullptr;
+    QAction* act_showmainwindow = nullptr;
+    QAction* act_showdroptarget = nullptr;
+    std::unique_ptr<Tfrm_droptarget> frm_droptarget;
 
     // The window's bounds in screen pixels as stored in WindowRect: left and top of the frame,
     // right = left + width, bottom = top + height of the client area, so that storing and
@@ -218,6 +269,7 @@ protected:
     void closeEvent(QCloseEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
@@ -246,8 +298,23 @@ private:
     void ReportError(const QString& Caption, const QString& Text);
 
     TMainWindowStart FStart;
+
+    // The last steps of the start: the drop window, the tray icon, and the window shown unless
+    // the start says otherwise.
+    void ShowAtStart(const TMainWindowStart& Start);
+    void CreateTray();
+    void UpdateTrayMenus();
+    void UpdateTrayPresence();
+
     std::function<void()> FInstanceLockRelease;
     bool FQuietErrors = false;
+    // The close steps have run (Exit, or the end of the session): the window may now close.
+    bool FCloseStepsDone = false;
+    bool FTrayWasAvailable = false;
+    // Whether the user had the drop window shown before stealth mode hid it: what is stored.
+    bool FDropShownOutsideStealth = false;
+    std::unique_ptr<THotKeyGrabber> FHotKeyGrab;
+    std::unique_ptr<TDropTarget> FMainDropTarget;
 };
 
 } // namespace quillo

@@ -1,4 +1,4 @@
-// The main window's close sequence, the end of the desktop session, and show requests.
+// The main window's close sequence and the end of the desktop session.
 #include "ui/MainWindow.h"
 
 #include "core/app/Settings.h"
@@ -13,20 +13,25 @@
 
 namespace quillo {
 
+// The running-uploads question and the close steps belong to Exit (the File menu's and the
+// tray menu's); the close box only hides the window.
 void TMainWindow::act_exitExecute() {
     FQueue.FExitRequested = true;
+    if (!FCloseStepsDone) {
+        if (!FormCloseQuery())
+            return;
+        FormClose();
+    }
     close();
 }
 
-// Without a tray icon to fall back on, the close box ends the program the same way as Exit
-// (the question included), so the program can always be ended from its window.
 void TMainWindow::closeEvent(QCloseEvent* Event) {
-    if (!FormCloseQuery()) {
-        Event->ignore();
+    if (FCloseStepsDone) {
+        Event->accept();
         return;
     }
-    FormClose();
-    Event->accept();
+    Event->ignore();
+    HandleSysCommand(scClose);
 }
 
 bool TMainWindow::FormCloseQuery() {
@@ -41,6 +46,7 @@ void TMainWindow::FormClose() {
 }
 
 void TMainWindow::CloseSteps(bool ReleaseLock) {
+    FCloseStepsDone = true;
     // A slot freed from now on must not start the next task while the program ends.
     if (ReleaseLock)
         FScheduler.SetTimerEnabled(false);
@@ -64,9 +70,9 @@ bool TMainWindow::HandleQueryEndSession() {
     return FormCloseQuery();
 }
 
-// The session manager may still cancel the log-off after this, so the single-instance lock is
-// kept: the process keeps running and must stay the only one. The kernel drops the lock when
-// the session really ends the process.
+// Runs once the session really ends (the program is told to quit), never while the log-off may
+// still be cancelled. The single-instance lock stays: the process ends right after, and the
+// kernel drops the lock with it.
 void TMainWindow::HandleEndSession(bool SessionEnds, bool Interactive) {
     if (!SessionEnds)
         return;
@@ -75,47 +81,19 @@ void TMainWindow::HandleEndSession(bool SessionEnds, bool Interactive) {
     FQuietErrors = wasQuiet;
 }
 
+// The session manager's question: only the question is answered here. Another program may still
+// cancel the log-off, so the uploads go on; the close steps run when the session really ends.
 void TMainWindow::CommitData(QSessionManager& Manager) {
-    const bool interactive = Manager.allowsInteraction();
-    if (interactive) {
-        const bool mayEnd = HandleQueryEndSession();
-        if (!mayEnd) {
-            Manager.release();
-            Manager.cancel();
-            return;
-        }
-    }
-    HandleEndSession(true, interactive);
-    if (interactive)
-        Manager.release();
+    if (!Manager.allowsInteraction())
+        return;
+    const bool mayEnd = HandleQueryEndSession();
+    Manager.release();
+    if (!mayEnd)
+        Manager.cancel();
 }
 
 void TMainWindow::SetInstanceLockRelease(std::function<void()> Release) {
     FInstanceLockRelease = std::move(Release);
-}
-
-void TMainWindow::HandleShowRequest(int WParam) {
-    if (isVisible()) {
-        if (WParam == 1)
-            HideApplication(true);
-        return;
-    }
-    if (!FStealthMode)
-        ShowApplication(true);
-}
-
-void TMainWindow::ShowApplication(bool Restore) {
-    if (Restore && isMinimized())
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
-}
-
-void TMainWindow::HideApplication(bool Minimize) {
-    if (Minimize)
-        setWindowState(windowState() | Qt::WindowMinimized);
-    hide();
 }
 
 void TMainWindow::showEvent(QShowEvent* Event) {
@@ -127,6 +105,8 @@ void TMainWindow::showEvent(QShowEvent* Event) {
 void TMainWindow::FormShow() {
     raise();
     activateWindow();
+    if (frm_droptarget)
+        frm_droptarget->update();
 }
 
 } // namespace quillo

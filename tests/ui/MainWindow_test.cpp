@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "FakeHotKeyGrabber.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
 #include "core/l10n/ResMessages.h"
@@ -40,6 +41,10 @@ protected:
         ::setenv("QUILLO_SITE", "127.0.0.1:9", 1); // should a task ever start, it stays on loopback
         CommitSettings(TAppSettings{});
         TIdStackWindowsEx::Instance().SendLimit = 0;
+        // A desktop with a tray and a boss key that can be grabbed; the tray tests cover the rest.
+        SetSystemTrayProbe([] { return true; });
+        SetHotKeyGrabberFactory([this] { return std::make_unique<test::TFakeGrabber>(FGrab); });
+        UpdateSettings([](TAppSettings& s) { s.General.BossKey = {bkCtrl | bkAlt, 'Q'}; });
         SetMessageBoxHandler([this](QWidget*, const QString& Text, const QString& Caption,
                                     TMsgBoxButtons Buttons, TMsgBoxIcon Icon) {
             FBoxes.push_back({Text, Caption, Buttons, Icon});
@@ -48,6 +53,8 @@ protected:
     }
     void TearDown() override {
         SetMessageBoxHandler(nullptr);
+        SetSystemTrayProbe(nullptr);
+        SetHotKeyGrabberFactory(nullptr);
         CommitSettings(TAppSettings{});
         TIdStackWindowsEx::Instance().SendLimit = 0;
     }
@@ -104,6 +111,7 @@ protected:
     }
 
     QString FHome;
+    test::TGrabLog FGrab;
     std::vector<TShownBox> FBoxes;
     TMsgBoxResult FAnswer = mrOK;
 };
@@ -304,7 +312,8 @@ TEST_F(MainWindowTest, SettingsFileAfterExitHoldsTheFiveSectionsInOrder) {
         {"General",
          {"FirstRun", "WindowRect", "StartWithWindows", "AutostartUploading", "NotifyUploadFinished",
           "ShutDownWhenFinished", "Hibernate", "StartInStealthMode", "BossKey", "LastMessageID",
-          "LastUploadHost", "LastSettingsTab", "UseSkin", "LanguageFile"}},
+          "LastUploadHost", "LastSettingsTab", "ShowDropTarget", "DropLeft", "DropTop", "UseSkin",
+          "LanguageFile"}},
         {"InternetConnection", {"UseProxy", "UserName", "Password", "Proxy", "ProxyType", "BoundIP"}},
         {"Brimvault", {"UseAccount", "UserName", "Password"}},
         {"UploadManager",
