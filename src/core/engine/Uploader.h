@@ -67,7 +67,7 @@ protected:
         std::string ExpectedSource;
     };
     std::string FtpPutFile(bool Append, int64_t ResumeOffset, int64_t Start, int64_t Size,
-                           const TStoreOptions& Options = {});
+                           const TStoreOptions& Options);
     // The MD5 a reader computed while the file went out, or, when it did not see every byte,
     // FileMD5() (a second read of the file).
     std::string StreamedOrFileMD5(const TFileReader* Reader) const;
