@@ -51,7 +51,14 @@ protected:
         hooks.StatusChanged = [this](const TSchedulerStatus& s) { FStatuses.push_back(s); };
         hooks.BatchCompleted = [this] { ++FBatches; };
         hooks.NotifyUploadFinished = [this] { ++FNotifies; };
-        hooks.ShutDown = [this](bool stealth) { FShutDowns.push_back(stealth); };
+        hooks.ShutDown = [this](bool stealth) {
+            FShutDowns.push_back(stealth);
+            // The machine may go down now: the jobs file must already hold the queue as it is.
+            QFile f(QString::fromStdString(JobsFileName()));
+            EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll().toStdString(), JobsToBytes(FQueue))
+                << "the jobs file lags behind the shutdown";
+        };
         hooks.StealthMode = [this] { return FStealth; };
         hooks.JobsError = [this](const std::string&, const std::string& text) {
             FJobsErrors.push_back(text);

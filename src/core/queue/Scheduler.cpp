@@ -266,7 +266,7 @@ void TScheduler::MembershipChanged(bool Save) {
 }
 
 bool TScheduler::FlushJobs() {
-    // Confirming a success moves it and saves once more; a hook may ask for further saves.
+    // A hook called while confirming (the front end printing, a box) may ask for more saves.
     for (int round = 0; round < 16; ++round) {
         TakeBatchedSnapshot();
         FWriter->Wait();
