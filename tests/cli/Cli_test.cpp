@@ -116,6 +116,15 @@ protected:
         }
         return path;
     }
+    // A file whose name is given as bytes (QFile would take it as UTF-8 text).
+    static bool WriteBytesNamed(const QByteArray& path, const QByteArray& content) {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const bool ok =
+            fd >= 0 && ::write(fd, content.constData(), std::size_t(content.size())) == content.size();
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    }
     static QByteArray ReadAll(const QString& path) {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -568,11 +577,7 @@ TEST_F(CliTest, ControlCharactersInNamesDoNotReachTheTerminal) {
 TEST_F(CliTest, NamesThatAreNotUtf8AreAddedListedAndUploadedAsTheirBytes) {
     ASSERT_TRUE(QDir().mkpath(FFiles + QStringLiteral("/old")));
     const QByteArray path = FFiles.toLocal8Bit() + "/old/caf\xff.bin";
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    const QByteArray content(5000, 'q');
-    ASSERT_EQ(::write(fd, content.constData(), std::size_t(content.size())), content.size());
-    ::close(fd);
+    ASSERT_TRUE(WriteBytesNamed(path, QByteArray(5000, 'q')));
 
     const TResult add = RunWithBytes({"add", "--method", "HTTP Method"}, path);
     EXPECT_EQ(add.ExitCode, 0) << add.Err.toStdString();
@@ -607,11 +612,8 @@ TEST_F(CliTest, NamesThatAreNotUtf8AreAddedListedAndUploadedAsTheirBytes) {
 
 TEST_F(CliTest, NamesThatAreNotUtf8ReachTheFtpServerAsTheirBytes) {
     const QByteArray path = FFiles.toLocal8Bit() + "/\xe9t\xe9.bin"; // Latin-1 "été"
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
     const QByteArray content(70000, 'z');
-    ASSERT_EQ(::write(fd, content.constData(), std::size_t(content.size())), content.size());
-    ::close(fd);
+    ASSERT_TRUE(WriteBytesNamed(path, content));
     const TResult add = RunWithBytes({"add", "--method", "FTP Method"}, path);
     EXPECT_EQ(add.ExitCode, 0) << add.Err.toStdString();
     const TResult run = Run({"run"});

@@ -174,6 +174,23 @@ TEST(CommandEnables, EditingFocusAndRunningCountDecideTheirCommands) {
     EXPECT_FALSE(ComputeCommandEnables(ctx).MoveTasksUp);
 }
 
+TEST(StopAllTasks, LeavesRunningAndQueuedTasksDelayedAndKeepsTheOthers) {
+    test::TQueueFixture fx;
+    Fill(fx.Queue, 7, {jsUploading, jsQueued, jsUploading, jsQueued, jsQueued, jsError, jsDelayed});
+    gDestroyed = 0;
+    fx.Queue.AttachUploader(0, FakeThread());
+    fx.Queue.AttachUploader(2, FakeThread());
+    StopAllTasks(*fx.Scheduler);
+    EXPECT_EQ(gDestroyed, 2);
+    EXPECT_EQ(fx.Queue.RunningCount(), 0);
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(fx.Queue.Task(i).State, jsDelayed) << i;
+    EXPECT_EQ(fx.Queue.Task(5).State, jsError);
+    TUploadQueue reloaded;
+    ASSERT_TRUE(LoadJobs(reloaded, fx.JobsFile, {}));
+    EXPECT_EQ(reloaded.CountTasksIn({jsDelayed}), 6);
+}
+
 struct TRemovals final : TUploadQueueObserver {
     std::vector<std::pair<std::size_t, std::size_t>> Removed;
     int Resets = 0;

@@ -150,6 +150,13 @@ void MoveSelectionDown(TUploadQueue& Queue, TQueueList List, TListSelection& Sel
             Exchange(Queue, List, Selection, i);
 }
 
+// ---- stopping --------------------------------------------------------------------------------
+
+void StopAllTasks(TScheduler& Scheduler) {
+    Scheduler.StopRunningTasks();
+    Scheduler.ChangeTaskStates({jsQueued, jsUploading}, jsDelayed);
+}
+
 // ---- deleting --------------------------------------------------------------------------------
 
 std::size_t DeleteSelectedTasks(TScheduler& Scheduler, const std::vector<TJobId>& Selected) {

@@ -88,6 +88,12 @@ bool CanMoveDown(const TListSelection& Selection);
 void MoveSelectionUp(TUploadQueue& Queue, TQueueList List, TListSelection& Selection);
 void MoveSelectionDown(TUploadQueue& Queue, TQueueList List, TListSelection& Selection);
 
+// ---- Stopping --------------------------------------------------------------------------------
+
+// Stop All once the user confirmed (the window asks only while RunningCount() > 0): the running
+// uploads stop, then every Queued or Uploading task becomes Delayed; the jobs file is written.
+void StopAllTasks(TScheduler& Scheduler);
+
 // ---- Deleting --------------------------------------------------------------------------------
 
 // Deletes the tasks (a running upload is stopped first), writes the jobs file and updates the
