@@ -431,7 +431,7 @@ void Apply(const TFormContext& Context, const std::string& Path, const std::stri
 void CollectSections(const QMetaObject* Class, std::vector<const TResForm*>& Sections) {
     const QMetaObject* parent = Class->superClass();
     // Qt's own classes (QDialog, QMainWindow, QWidget, QObject) have no sections.
-    if (parent && !QLatin1String(parent->className()).startsWith(u'Q'))
+    if (parent && !ClassNameOf(parent).startsWith(u'Q'))
         CollectSections(parent, Sections);
     if (const TResForm* section = Localizer().FindForm(ClassNameOf(Class).toStdString()))
         Sections.push_back(section);

@@ -270,15 +270,28 @@ TEST_F(FormTranslationTest, AStringListIsReplacedLineByLine) {
     EXPECT_NE(FReports[0].find("is a list"), std::string::npos) << FReports[0];
 }
 
-TEST_F(FormTranslationTest, ALoadEndedByABadLineStillTranslatesWithWhatWasRead) {
-    WriteLanguage("Broken.lng",
-                  "x\n[TTestForm]\nGroupBox1.Caption='Gruppe'\n=bad\nButton2.Caption='never'\n");
-    TTestForm f;
-    UseLanguage("Broken");
-    EXPECT_EQ(f.GroupBox1->title(), QStringLiteral("Gruppe"));
-    EXPECT_EQ(f.Button2->text(), QStringLiteral("Inside"));
-    ASSERT_EQ(FReports.size(), 1u);
-    EXPECT_EQ(FReports[0], "Bad line in language file: \"=bad\"");
+TEST_F(FormTranslationTest, ALoadThatEndsEarlyStillTranslatesWithWhatWasRead) {
+    const struct {
+        std::string File;
+        std::string Report;
+    } cases[] = {
+        {"x\n[TTestForm]\nGroupBox1.Caption='Gruppe'\n=bad\nButton2.Caption='never'\n",
+         "Bad line in language file: \"=bad\""},
+        {"x\n[TTestForm]\nGroupBox1.Caption='Gruppe'\n[(x)TOldForm]\n[TTestBaseForm]\nButton1.Caption='never'"
+         "\n",
+         "Deleted component in language file:\r\n\"[(x)TOldForm]\"\r\nYou have to remove it!"},
+    };
+    for (const auto& c : cases) {
+        WriteLanguage("Broken.lng", c.File);
+        TTestForm f;
+        FReports.clear();
+        UseLanguage("Broken");
+        EXPECT_EQ(f.GroupBox1->title(), QStringLiteral("Gruppe"));
+        EXPECT_EQ(f.Button2->text(), QStringLiteral("Inside"));
+        EXPECT_EQ(f.Button1->text(), QStringLiteral("Apply"));
+        ASSERT_EQ(FReports.size(), 1u);
+        EXPECT_EQ(FReports[0], c.Report);
+    }
 }
 
 TEST_F(FormTranslationTest, ReportsOfTheProgramAreSilentAndMessageBoxesSayLocalizerError) {
