@@ -1,6 +1,7 @@
 #include "ui/HotKeyGrab.h"
 
 #include "ui/HotKeys.h"
+#include "ui/X11WindowHints.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
@@ -200,9 +201,8 @@ private:
 std::unique_ptr<THotKeyGrabber> CreateHotKeyGrabber() {
     if (gFactory)
         return gFactory();
-    if (auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
-        if (xcb_connection_t* connection = x11->connection())
-            return std::make_unique<TX11HotKeyGrabber>(connection);
+    if (xcb_connection_t* connection = XcbConnection())
+        return std::make_unique<TX11HotKeyGrabber>(connection);
     return std::make_unique<TNoHotKeyGrabber>();
 }
 

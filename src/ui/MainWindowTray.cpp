@@ -5,6 +5,7 @@
 #include "core/app/Settings.h"
 #include "ui/AppPicture.h"
 #include "ui/HotKeys.h"
+#include "ui/X11WindowHints.h"
 
 #include <QAction>
 #include <QCursor>
@@ -171,8 +172,7 @@ void TMainWindow::UpdateTrayPresence() {
     if (tray == FTrayWasAvailable)
         return;
     FTrayWasAvailable = tray;
-    // Shown again, the icon docks in the tray that has just appeared.
-    TrayIcon->setVisible(false);
+    // Qt docks a visible icon in a tray that appears by itself.
     TrayIcon->setVisible(!FStealthMode);
     UpdateTrayMenus();
     // The tray went away with the window in it: the task bar holds it now.
@@ -195,8 +195,13 @@ void TMainWindow::ShowApplication(bool Restore) {
     // Nothing of the program appears in stealth mode, whatever asks for the window.
     if (FStealthMode)
         return;
-    if (Restore && isMinimized())
+    // Also while hidden: the state the window is shown with decides whether it maps minimized,
+    // and a window once started minimized still asks X11 to start iconic.
+    if (Restore) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
+        if (!isVisible())
+            ShowNormallyNextTime(*this);
+    }
     show();
     raise();
     activateWindow();

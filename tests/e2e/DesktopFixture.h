@@ -137,8 +137,11 @@ protected:
                            {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                 .Output.contains(QStringLiteral("window id"));
         })) << "openbox did not come up";
-        if (!Tray)
-            return;
+        if (Tray)
+            StartTrayHost();
+    }
+
+    void StartTrayHost() {
         // A panel at the bottom that reserves its strip, as a desktop's panel does.
         StartProgram(QStringLiteral("trayer"),
                      {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),

@@ -236,6 +236,32 @@ TEST_F(TrayDesktopTest, WithoutATrayHostTheCloseBoxLeavesTheWindowReachable) {
     EXPECT_FALSE(WaitForMainWindow().isEmpty());
 }
 
+TEST_F(TrayDesktopTest, WithoutATrayHostHyphenMStartsMinimizedAndATrayThatAppearsLaterIsUsed) {
+    StartDesktop(false);
+    QProcess& quillo = StartQuillo({QStringLiteral("-m")});
+    ASSERT_TRUE(WaitForReady(1));
+    QString id;
+    ASSERT_TRUE(WaitFor([&] {
+        const QStringList all = MainWindows(true);
+        id = all.isEmpty() ? QString() : all.first();
+        return !id.isEmpty() &&
+               RunTool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("WM_STATE")})
+                   .Output.contains(QStringLiteral("Iconic"));
+    })) << "-m without a tray did not leave the window minimized on the task bar";
+    EXPECT_TRUE(Stacking().contains(id));
+
+    StartTrayHost();
+    ASSERT_FALSE(WaitForTrayIcon(quillo).isEmpty()) << "the icon did not dock in the tray that appeared";
+    Xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+    ASSERT_FALSE(WaitForMainWindow().isEmpty());
+    PressCloseBox(id);
+    EXPECT_TRUE(WaitFor([&] { return MainWindows().isEmpty(); }))
+        << "the close box did not hide into the new tray";
+    EXPECT_FALSE(Stacking().contains(id)) << "hidden in the tray, the window must leave the task bar";
+    Click(WaitForTrayIcon(quillo), 1);
+    EXPECT_FALSE(WaitForMainWindow().isEmpty());
+}
+
 TEST_F(TrayDesktopTest, DropWindowStaysAboveTheMainWindowAndItsPlaceSurvivesARestart) {
     StartDesktop(true);
     // In the middle of where the main window opens.

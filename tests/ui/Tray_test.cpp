@@ -291,6 +291,15 @@ TEST_F(TrayTest, StealthIsNeverEnteredAtStartWithoutABossKeyThatWorks) {
     }
 }
 
+// Qt's offscreen platform stands for every desktop without X11 (a Wayland session).
+TEST(HotKeyGrabTest, WithoutX11NoKeyCanBeGrabbed) {
+    SetHotKeyGrabberFactory(nullptr);
+    const std::unique_ptr<THotKeyGrabber> grabber = CreateHotKeyGrabber();
+    EXPECT_FALSE(grabber->Available());
+    EXPECT_FALSE(grabber->Grab(bkCtrl | bkAlt, 'Q'));
+    grabber->Release();
+}
+
 TEST_F(TrayTest, ApplySettingsGivesTheOldKeyBackBeforeTakingTheNewOne) {
     auto w = MakeWindow();
     const int releases = FGrab.Releases;
