@@ -201,7 +201,6 @@ public:
 
     QSystemTrayIcon* TrayIcon = nullptr;
     QMenu* TrayPopupMenu = nullptr;
-    QAction* act_newtasks = nullptr;
     QAction* act_showmainwindow = nullptr;
     QAction* act_showdroptarget = nullptr;
     std::unique_ptr<Tfrm_droptarget> frm_droptarget;
@@ -271,6 +270,9 @@ protected:
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
+    // A quit of the application that did not come through the close steps runs them (the end
+    // of the session without a question).
+    void WatchApplicationQuit(QObject* Watched, QEvent* Event);
 
 private:
     void CreateActions();

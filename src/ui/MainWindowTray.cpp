@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QCursor>
 #include <QEvent>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -53,19 +52,6 @@ bool TMainWindow::ApplicationVisible() const {
 }
 
 void TMainWindow::CreateTray() {
-    // Add... is the queue's command; a window built without it still offers the file dialog.
-    act_newtasks = findChild<QAction*>(QStringLiteral("act_newtasks"));
-    if (!act_newtasks) {
-        act_newtasks = MakeAction(this, tr("Add..."), "act_newtasks", tr("Add files"));
-        connect(act_newtasks, &QAction::triggered, this, [this] {
-            const QStringList names = QFileDialog::getOpenFileNames(this);
-            std::vector<std::string> paths;
-            for (const QString& n : names)
-                paths.push_back(n.toStdString());
-            if (!paths.empty() && FAddFiles)
-                FAddFiles(paths, false);
-        });
-    }
     act_showmainwindow = MakeAction(this, tr("Show Window"), "act_showmainwindow", tr("Show window"));
     connect(act_showmainwindow, &QAction::triggered, this, &TMainWindow::act_showmainwindowExecute);
     act_showdroptarget = MakeAction(this, tr("Show Drop Target"), "act_showdroptarget", tr("Show drop"));
@@ -238,10 +224,9 @@ void TMainWindow::changeEvent(QEvent* Event) {
         ApplicationEventsMinimize();
 }
 
-bool TMainWindow::eventFilter(QObject* Watched, QEvent* Event) {
+void TMainWindow::WatchApplicationQuit(QObject* Watched, QEvent* Event) {
     if (Event->type() == QEvent::Quit && Watched == qApp && !FCloseStepsDone)
         HandleEndSession(true, false);
-    return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TMainWindow::TrayIconClick() {

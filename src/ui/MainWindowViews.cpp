@@ -212,6 +212,7 @@ void TMainWindow::resizeEvent(QResizeEvent* Event) {
 }
 
 bool TMainWindow::eventFilter(QObject* Watched, QEvent* Event) {
+    WatchApplicationQuit(Watched, Event);
     if (Event->type() == QEvent::Resize) {
         if (Watched == ListViewUploadJobs || Watched == ListViewFinishedUploadJobs)
             FitFirstColumn(static_cast<QTableView*>(Watched));

@@ -470,6 +470,8 @@ TEST_F(CliTest, KillRightAfterFinishedIsPrintedKeepsTheRecord) {
         for (const QString& f : QDir(FFiles).entryList(QDir::Files))
             QFile::remove(FFiles + QLatin1Char('/') + f);
     }
+}
+
 // A save that fails loses what the command did (an added task is gone, an uploaded one stays
 // Queued and would be uploaded again): the exit code must say so.
 TEST_F(CliTest, ExitsNonZeroWhenTheQueueCannotBeSaved) {

@@ -191,7 +191,9 @@ TAddFilesResult AddPlannedFiles(TScheduler& Scheduler, const std::vector<std::st
                 break;
         }
     }
-    result.Saved = Scheduler.SaveJobs();
+    // Waits for the write so that Saved tells the truth: an add that is not on disk is lost.
+    Scheduler.SaveJobs();
+    result.Saved = Scheduler.FlushJobs();
     queue.UpdateQueueSummary();
     return result;
 }
