@@ -51,6 +51,7 @@ TMainWindow::TMainWindow(const TMainWindowStart& Start, QWidget* Parent)
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
     CreateWidgets();
     CreateMenus();
+    CreateTray();
     FQueue.AddObserver(this);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &TMainWindow::CommitData, Qt::DirectConnection);
     FormCreate(Start);

@@ -178,6 +178,8 @@ private:
     // The last steps of the start: the drop window, the tray icon, and the window shown unless
     // the start says otherwise.
     void ShowAtStart(const TMainWindowStart& Start);
+    // The tray icon, its menu and actions: built with the other widgets, before the window's
+    // texts are translated.
     void CreateTray();
     void UpdateTrayMenus();
     void UpdateTrayPresence();

@@ -97,7 +97,6 @@ void TMainWindow::CreateTray() {
 }
 
 void TMainWindow::ShowAtStart(const TMainWindowStart& Start) {
-    CreateTray();
     setWindowIcon(ApplicationIcon());
     // A hidden program that nothing can bring back would be lost to the user: without a working
     // boss key stealth mode waits until the key can be pressed.
