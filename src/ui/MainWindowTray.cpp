@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCursor>
 #include <QEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -61,7 +62,7 @@ void TMainWindow::CreateTray() {
             const QStringList names = QFileDialog::getOpenFileNames(this);
             std::vector<std::string> paths;
             for (const QString& n : names)
-                paths.push_back(n.toStdString());
+                paths.push_back(QFile::encodeName(n).toStdString());
             if (!paths.empty() && FAddFiles)
                 FAddFiles(paths, false);
         });
