@@ -234,8 +234,11 @@ void TMainWindow::ApplicationEventsMinimize() {
 
 void TMainWindow::changeEvent(QEvent* Event) {
     QMainWindow::changeEvent(Event);
-    if (Event->type() == QEvent::WindowStateChange && isMinimized())
+    if (Event->type() != QEvent::WindowStateChange)
+        return;
+    if (isMinimized())
         ApplicationEventsMinimize();
+    act_showmainwindowUpdate();
 }
 
 bool TMainWindow::eventFilter(QObject* Watched, QEvent* Event) {

@@ -333,7 +333,9 @@ TEST_F(TrayTest, WithoutATrayTheWindowStaysOnTheTaskBarAndATrayThatAppearsIsUsed
     w->showMinimized();
     ProcessEvents();
     EXPECT_TRUE(w->isVisible()) << "minimizing without a tray must not hide the window";
+    EXPECT_TRUE(w->act_showmainwindow->isEnabled());
     w->ShowApplication(true);
+    EXPECT_FALSE(w->act_showmainwindow->isEnabled());
 
     FTray = true;
     WaitForTrayProbe();
