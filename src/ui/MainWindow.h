@@ -114,6 +114,8 @@ public:
     void HandleHotKey(int Id);
     // Grabs BossKey (releasing an earlier grab first); FHotKeyRegistered records success.
     void RegisterBossKey();
+    // False where no boss key can work at all (no X11: a Wayland session), for the settings page.
+    bool BossKeyPossible() const;
     // Names dropped on the drop window wait in FDroppedFiles until this runs.
     void HandleDroppedFiles();
     // Files dropped on the window itself.

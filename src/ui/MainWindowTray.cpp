@@ -294,6 +294,10 @@ void TMainWindow::HandleHotKey(int Id) {
     }
 }
 
+bool TMainWindow::BossKeyPossible() const {
+    return FHotKeyGrab && FHotKeyGrab->Available();
+}
+
 void TMainWindow::RegisterBossKey() {
     if (!FHotKeyGrab) {
         FHotKeyGrab = CreateHotKeyGrabber();

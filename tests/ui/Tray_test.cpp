@@ -285,6 +285,7 @@ TEST_F(TrayTest, StealthIsNeverEnteredAtStartWithoutABossKeyThatWorks) {
         FGrab.Succeeds = c.Succeeds;
         auto w = MakeWindow();
         EXPECT_FALSE(w->FHotKeyRegistered);
+        EXPECT_EQ(w->BossKeyPossible(), c.Available);
         ExpectState(*w, tsShown, false);
         EXPECT_TRUE(w->statusBar()->currentMessage().contains(QLatin1String(c.Why)))
             << w->statusBar()->currentMessage().toStdString();
