@@ -6,6 +6,8 @@
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QGuiApplication>
+#include <QObject>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 
@@ -78,6 +80,8 @@ public:
                     FGrabs.push_back({root, code, uint16_t(FModifiers | lock)});
                 }
         FKeyCodes = std::move(codes);
+        FFlags = Modifiers;
+        FKey = Key;
         xcb_flush(FConnection);
         return true;
     }
@@ -171,6 +175,13 @@ private:
             return false;
         auto* event = static_cast<xcb_generic_event_t*>(Message);
         const uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_MAPPING_NOTIFY) {
+            // Another keyboard layout may put the key on another key code: grab it anew, once
+            // Qt has taken the new map too.
+            if (reinterpret_cast<xcb_mapping_notify_event_t*>(event)->request != XCB_MAPPING_POINTER)
+                QTimer::singleShot(0, &FContext, [this] { Grab(FFlags, FKey); });
+            return false;
+        }
         if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
             return false;
         auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
@@ -194,6 +205,11 @@ private:
     std::vector<uint16_t> FLockMasks;
     uint16_t FModifiers = 0;
     xcb_timestamp_t FReleaseTime = 0;
+    // The grabbed key as the settings store it.
+    uint8_t FFlags = 0;
+    uint8_t FKey = 0;
+    // Gives queued work a lifetime: it is dropped when the grabber goes.
+    QObject FContext;
 };
 
 } // namespace

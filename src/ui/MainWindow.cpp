@@ -203,6 +203,8 @@ void TMainWindow::CreateWidgets() {
 
     CreateContextMenus();
     CreateStatusBar();
+    // The tray menu is built with the other widgets, so a language file translates it too.
+    CreateTray();
 }
 
 void TMainWindow::CreateListViews(QWidget* Parent) {

@@ -187,6 +187,8 @@ public:
     void HandleHotKey(int Id);
     // Grabs BossKey (releasing an earlier grab first); FHotKeyRegistered records success.
     void RegisterBossKey();
+    // False where no boss key can work at all (no X11: a Wayland session), for the settings page.
+    bool BossKeyPossible() const;
     // Names dropped on the drop window wait in FDroppedFiles until this runs.
     void HandleDroppedFiles();
     // Files dropped on the window itself.
@@ -304,6 +306,8 @@ private:
     // The last steps of the start: the drop window, the tray icon, and the window shown unless
     // the start says otherwise.
     void ShowAtStart(const TMainWindowStart& Start);
+    // The tray icon, its menu and actions: built with the other widgets, before the window's
+    // texts are translated.
     void CreateTray();
     void UpdateTrayMenus();
     void UpdateTrayPresence();

@@ -83,7 +83,6 @@ void TMainWindow::CreateTray() {
 }
 
 void TMainWindow::ShowAtStart(const TMainWindowStart& Start) {
-    CreateTray();
     setWindowIcon(ApplicationIcon());
     // A hidden program that nothing can bring back would be lost to the user: without a working
     // boss key stealth mode waits until the key can be pressed.
@@ -220,8 +219,11 @@ void TMainWindow::ApplicationEventsMinimize() {
 
 void TMainWindow::changeEvent(QEvent* Event) {
     QMainWindow::changeEvent(Event);
-    if (Event->type() == QEvent::WindowStateChange && isMinimized())
+    if (Event->type() != QEvent::WindowStateChange)
+        return;
+    if (isMinimized())
         ApplicationEventsMinimize();
+    act_showmainwindowUpdate();
 }
 
 void TMainWindow::WatchApplicationQuit(QObject* Watched, QEvent* Event) {
@@ -274,6 +276,10 @@ void TMainWindow::HandleHotKey(int Id) {
         frm_droptarget->show();
         ShowApplication(true);
     }
+}
+
+bool TMainWindow::BossKeyPossible() const {
+    return FHotKeyGrab && FHotKeyGrab->Available();
 }
 
 void TMainWindow::RegisterBossKey() {

@@ -12,6 +12,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -186,36 +187,98 @@ TEST_F(TrayDesktopTest, HoldingTheBossKeyDownSwitchesOnceNotOnEveryRepeat) {
 }
 
 // Another program holds the key: no grab, so no stealth start; the window comes up instead.
+// Another X client on the test's display, acting as another program would.
+class TXClient final {
+public:
+    explicit TXClient(const QString& Display)
+        : FConnection(xcb_connect(Display.toLocal8Bit().constData(), nullptr)) {}
+    ~TXClient() { xcb_disconnect(FConnection); }
+    TXClient(const TXClient&) = delete;
+    TXClient& operator=(const TXClient&) = delete;
+
+    bool Ok() const { return !xcb_connection_has_error(FConnection); }
+
+    // The key code whose first column carries KeySym (0 when none does), and that row of the map.
+    xcb_keycode_t KeyCodeOf(xcb_keysym_t KeySym, std::vector<xcb_keysym_t>* Row = nullptr) const {
+        const xcb_setup_t* setup = xcb_get_setup(FConnection);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+            FConnection, xcb_get_keyboard_mapping(FConnection, setup->min_keycode, uint8_t(count)), nullptr);
+        if (!map)
+            return 0;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+        const int per = map->keysyms_per_keycode;
+        xcb_keycode_t found = 0;
+        for (int i = 0; found == 0 && i < count; ++i)
+            if (syms[i * per] == KeySym) {
+                found = xcb_keycode_t(setup->min_keycode + i);
+                if (Row)
+                    Row->assign(syms + i * per, syms + (i + 1) * per);
+            }
+        std::free(map);
+        return found;
+    }
+
+    bool GrabOnRoot(uint16_t Modifiers, xcb_keycode_t Code) const {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(FConnection)).data->root;
+        xcb_generic_error_t* error =
+            xcb_request_check(FConnection, xcb_grab_key_checked(FConnection, 1, root, Modifiers, Code,
+                                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        std::free(error);
+        return error == nullptr;
+    }
+
+    // Swaps what two keys type, as switching to another keyboard layout does.
+    bool SwapKeys(xcb_keysym_t A, xcb_keysym_t B) const {
+        std::vector<xcb_keysym_t> rowA, rowB;
+        const xcb_keycode_t a = KeyCodeOf(A, &rowA);
+        const xcb_keycode_t b = KeyCodeOf(B, &rowB);
+        if (a == 0 || b == 0)
+            return false;
+        const auto per = uint8_t(rowA.size());
+        xcb_change_keyboard_mapping(FConnection, 1, a, per, rowB.data());
+        xcb_change_keyboard_mapping(FConnection, 1, b, per, rowA.data());
+        xcb_flush(FConnection);
+        return KeyCodeOf(A) == b;
+    }
+
+private:
+    xcb_connection_t* FConnection;
+};
+
 TEST_F(TrayDesktopTest, BossKeyOwnedByAnotherProgramNeverLeavesTheProgramHidden) {
     StartDesktop(true);
-    xcb_connection_t* c = xcb_connect(FServer.Display().toLocal8Bit().constData(), nullptr);
-    ASSERT_FALSE(xcb_connection_has_error(c));
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
-    // The key that carries "q".
-    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
-        c,
-        xcb_get_keyboard_mapping(c, setup->min_keycode, uint8_t(setup->max_keycode - setup->min_keycode + 1)),
-        nullptr);
-    ASSERT_NE(map, nullptr);
-    xcb_keycode_t q = 0;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
-    for (int i = 0; q == 0 && i <= setup->max_keycode - setup->min_keycode; ++i)
-        if (syms[i * map->keysyms_per_keycode] == 'q')
-            q = xcb_keycode_t(setup->min_keycode + i);
-    std::free(map);
+    TXClient other(FServer.Display());
+    ASSERT_TRUE(other.Ok());
+    const xcb_keycode_t q = other.KeyCodeOf('q');
     ASSERT_NE(q, 0);
-    xcb_generic_error_t* error =
-        xcb_request_check(c, xcb_grab_key_checked(c, 1, root, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, q,
-                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-    ASSERT_EQ(error, nullptr);
+    ASSERT_TRUE(other.GrabOnRoot(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, q));
 
     WriteGeneralSettings(
         {QStringLiteral("BossKey=") + QLatin1String(kBossKeyValue), QStringLiteral("StartInStealthMode=1")});
     QProcess& quillo = StartQuillo({});
     EXPECT_FALSE(WaitForMainWindow().isEmpty()) << "started hidden with a boss key that cannot work";
     EXPECT_EQ(quillo.state(), QProcess::Running);
-    xcb_disconnect(c);
+}
+
+TEST_F(TrayDesktopTest, BossKeyFollowsItsKeyToAnotherKeyboardLayout) {
+    StartDesktop(true);
+    WriteGeneralSettings({QStringLiteral("BossKey=") + QLatin1String(kBossKeyValue)});
+    QProcess& quillo = StartQuillo({});
+    ASSERT_FALSE(WaitForMainWindow().isEmpty());
+    TXClient layout(FServer.Display());
+    ASSERT_TRUE(layout.Ok());
+    ASSERT_TRUE(layout.SwapKeys('q', 'a')); // as on a French keyboard
+    QThread::msleep(500);
+
+    Xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+a")}); // the key that carried Q
+    QThread::msleep(500);
+    EXPECT_FALSE(MainWindows().isEmpty()) << "the old key still switches";
+    Xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+q")});
+    EXPECT_TRUE(WaitFor([&] { return ViewableWindowsOf(quillo).isEmpty(); }))
+        << "Q on its new key did nothing";
+    Xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+q")});
+    EXPECT_FALSE(WaitForMainWindow().isEmpty());
 }
 
 TEST_F(TrayDesktopTest, WithoutATrayHostTheCloseBoxLeavesTheWindowReachable) {

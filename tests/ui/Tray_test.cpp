@@ -285,6 +285,7 @@ TEST_F(TrayTest, StealthIsNeverEnteredAtStartWithoutABossKeyThatWorks) {
         FGrab.Succeeds = c.Succeeds;
         auto w = MakeWindow();
         EXPECT_FALSE(w->FHotKeyRegistered);
+        EXPECT_EQ(w->BossKeyPossible(), c.Available);
         ExpectState(*w, tsShown, false);
         EXPECT_TRUE(w->statusBar()->currentMessage().contains(QLatin1String(c.Why)))
             << w->statusBar()->currentMessage().toStdString();
@@ -333,7 +334,9 @@ TEST_F(TrayTest, WithoutATrayTheWindowStaysOnTheTaskBarAndATrayThatAppearsIsUsed
     w->showMinimized();
     ProcessEvents();
     EXPECT_TRUE(w->isVisible()) << "minimizing without a tray must not hide the window";
+    EXPECT_TRUE(w->act_showmainwindow->isEnabled());
     w->ShowApplication(true);
+    EXPECT_FALSE(w->act_showmainwindow->isEnabled());
 
     FTray = true;
     WaitForTrayProbe();
