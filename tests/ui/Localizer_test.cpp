@@ -367,6 +367,7 @@ TEST_F(FormTranslationTest, TheDialogListsTheLanguagesOfBothFolders) {
         EXPECT_EQ(dialog.Button1->text(), QStringLiteral("OK"));
         EXPECT_TRUE(dialog.Button1->isDefault());
         EXPECT_GE(dialog.width(), 231);
+        EXPECT_EQ(dialog.Label1->buddy(), dialog.ListBox1); // names the list for screen readers
     }
 
     // Choosing Portugues.Brasil stores and loads that file; the next dialog comes up translated.
