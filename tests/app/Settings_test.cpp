@@ -99,6 +99,7 @@ TEST_F(SettingsTest, FirstSaveWritesAllSectionsInOrderWithDefaults) {
                                "Password=\r\n"
                                "Proxy=\r\n"
                                "ProxyType=1\r\n"
+                               "FtpProxyMethod=0\r\n"
                                "BoundIP=\r\n"
                                "\r\n"
                                "[Brimvault]\r\n"
@@ -219,12 +220,23 @@ TEST_F(SettingsTest, ReadingRules) {
         EXPECT_TRUE(c.check(LoadFrom(c.file))) << c.name;
 }
 
-TEST_F(SettingsTest, FtpProxyMethodIsNeverStored) {
+// A user behind an FTP firewall keeps the method across restarts; read like ProxyType.
+TEST_F(SettingsTest, FtpProxyMethodIsStoredAfterProxyType) {
     UpdateSettings([](TAppSettings& s) { s.InternetConnection.FtpProxyMethod = 5; });
     SaveSettings();
-    EXPECT_EQ(ReadFile(Ini()).find("FtpProxyMethod"), std::string::npos);
-    LoadFrom("[InternetConnection]\r\nFtpProxyMethod=3\r\n");
-    EXPECT_EQ(AppSettings.InternetConnection.FtpProxyMethod, 5);
+    const std::string text = ReadFile(Ini());
+    EXPECT_NE(text.find("ProxyType=1\r\nFtpProxyMethod=5\r\nBoundIP="), std::string::npos) << text;
+    const std::pair<const char*, int> cases[] = {
+        {"FtpProxyMethod=3", 3}, {"FtpProxyMethod=259", 3}, {"FtpProxyMethod=255", 255},
+        {"FtpProxyMethod=x", 0}, {"FtpProxyMethod=", 0},    {"", 0},
+    };
+    for (const auto& [line, method] : cases) {
+        UpdateSettings([](TAppSettings& s) { s.InternetConnection.FtpProxyMethod = 7; });
+        EXPECT_EQ(LoadFrom(std::string("[InternetConnection]\r\n") + line + "\r\n")
+                      .InternetConnection.FtpProxyMethod,
+                  method)
+            << line;
+    }
 }
 
 TEST_F(SettingsTest, BossKeyAndTimesRoundTrip) {
@@ -482,6 +494,7 @@ TEST_F(SettingsTest, RandomRecordsRoundTripAndSavesAreStable) {
         s.InternetConnection.UserName = bytes(true);
         s.InternetConnection.Password = bytes(false);
         s.InternetConnection.ProxyType = static_cast<uint8_t>(any(0, 255));
+        s.InternetConnection.FtpProxyMethod = static_cast<uint8_t>(any(0, 255));
         s.Brimvault.UserName = bytes(false);
         s.Brimvault.Password = bytes(false);
         s.UploadManager.ParallelThreads = any(INT32_MIN, INT32_MAX);

@@ -231,6 +231,7 @@ const TKeyDef kKeys[] = {
     {"InternetConnection", "Password", TKind::Secret, QUILLO_FIELD(InternetConnection.Password)},
     {"InternetConnection", "Proxy", TKind::Text, QUILLO_FIELD(InternetConnection.Proxy)},
     {"InternetConnection", "ProxyType", TKind::Byte, QUILLO_FIELD(InternetConnection.ProxyType)},
+    {"InternetConnection", "FtpProxyMethod", TKind::Byte, QUILLO_FIELD(InternetConnection.FtpProxyMethod)},
     {"InternetConnection", "BoundIP", TKind::Text, QUILLO_FIELD(InternetConnection.BoundIP)},
     {"Brimvault", "UseAccount", TKind::Flag, QUILLO_FIELD(Brimvault.UseAccount)},
     {"Brimvault", "UserName", TKind::Secret, QUILLO_FIELD(Brimvault.UserName)},
@@ -324,11 +325,7 @@ void LoadSettings() {
     for (const TKeyDef& k : kKeys)
         ReadKey(ini, k, s);
     SetConfiguredSiteHost(ini.ReadString("Service", "SiteHost", ""));
-    // Never stored: it keeps the settings dialog's choice (0 at program start) across a reload.
-    UpdateSettings([&s](TAppSettings& Current) {
-        s.InternetConnection.FtpProxyMethod = Current.InternetConnection.FtpProxyMethod;
-        Current = s;
-    });
+    CommitSettings(s);
 }
 
 void SaveSettings() {

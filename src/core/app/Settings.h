@@ -65,7 +65,7 @@ struct TInternetConnectionSettings {
     std::string UserName;
     std::string Password;       // plain in memory, scrambled in the file
     uint8_t ProxyType = 1;      // 1 HTTP, 2 SOCKS4, 3 SOCKS4A, 4 SOCKS5
-    uint8_t FtpProxyMethod = 0; // never stored in the file
+    uint8_t FtpProxyMethod = 0; // FTP firewall scheme, 0 CONNECT ... 8 HTTP PROXY WITH FTP
     std::string Proxy;          // "host:port"
     std::string BoundIP;        // local IPv4 address, empty = system's choice
     bool operator==(const TInternetConnectionSettings&) const = default;
@@ -118,8 +118,7 @@ public:
 };
 
 // Reads SettingsFileName() into AppSettings (defaults for a missing file or unreadable values)
-// and picks up "[Service] SiteHost". FtpProxyMethod, which the file never holds, keeps its value.
-// Never raises.
+// and picks up "[Service] SiteHost". Never raises.
 void LoadSettings();
 
 // Writes AppSettings into SettingsFileName(), keeping keys and sections it does not know and
