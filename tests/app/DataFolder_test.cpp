@@ -1,4 +1,5 @@
 #include "core/app/DataFolder.h"
+#include "core/app/MyUtils.h"
 
 #include "support/TestEnvironment.h"
 
@@ -7,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace quillo {
 namespace {
@@ -62,6 +66,32 @@ TEST(DataFolderTest, ChoiceOfFolder) {
     EXPECT_EQ(ExecutableFolder() + "/" +
                   QFileInfo(QString::fromStdString(ExecutablePath())).fileName().toStdString(),
               ExecutablePath());
+}
+
+TEST(DataFolderTest, DesktopProgramChoice) {
+    struct Case {
+        std::string running;
+        std::vector<std::string> executables;
+        std::string program;
+    };
+    const Case cases[] = {
+        {"/opt/q/quillo", {"/opt/q/quillo-cli"}, "/opt/q/quillo"},
+        {"/usr/bin/quillo-cli", {"/usr/bin/quillo"}, "/usr/bin/quillo"},
+        {"/b/src/cli/quillo-cli", {"/b/src/app/quillo"}, "/b/src/app/quillo"},
+        {"/b/src/cli/quillo-cli", {"/b/src/cli/quillo", "/b/src/app/quillo"}, "/b/src/cli/quillo"},
+        {"/usr/bin/quillo-cli", {}, "quillo"},
+        {"", {}, "quillo"},
+        {"/usr/bin/quillo.bak", {}, "quillo"},
+    };
+    for (const Case& c : cases) {
+        const auto isExecutable = [&c](const std::string& p) {
+            const std::string clean = QDir::cleanPath(QString::fromStdString(p)).toStdString();
+            return std::find(c.executables.begin(), c.executables.end(), clean) != c.executables.end();
+        };
+        EXPECT_EQ(ChooseDesktopProgram(c.running, isExecutable), c.program) << c.running;
+    }
+    // The test binary is no desktop program; the build tree's one lies elsewhere.
+    EXPECT_EQ(ExtractFileName(DesktopProgramPath()), "quillo");
 }
 
 TEST(DataFolderTest, ChoiceTable) {

@@ -425,7 +425,7 @@ TEST_F(SettingsTest, AutostartEntryFollowsTheOption) {
     SaveSettings();
     const std::string text = ReadFile(file);
     EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nExec=\"" + ExecutablePath() + "\" -m\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nExec=\"" + DesktopProgramPath() + "\" -m\n"), std::string::npos) << text;
     UpdateSettings([](TAppSettings& s) { s.General.StartWithWindows = false; });
     SaveSettings();
     EXPECT_FALSE(QFileInfo::exists(file));

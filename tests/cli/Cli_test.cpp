@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -156,6 +157,31 @@ TEST_F(CliTest, UploadsWithBothMethodsAndPrintsTheLinks) {
     EXPECT_EQ(FService.ReadAccountFile(QStringLiteral("demo"), QStringLiteral("renamed.bin")), ReadAll(b));
     const TResult links = Run({"links"});
     EXPECT_EQ(links.Out.count(QStringLiteral("download: http://")), 2) << links.Out.toStdString();
+}
+
+// quillo-cli cannot start minimized into the tray: the login entry names the desktop program.
+TEST_F(CliTest, AutostartEntryStartsTheDesktopProgram) {
+    const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+    const QString xdg = test::MakeScratchDir(QStringLiteral("xdg"));
+    qputenv("XDG_CONFIG_HOME", xdg.toLocal8Bit());
+    const QString entry = xdg + QStringLiteral("/autostart/ZOR_Quillo.desktop");
+    const QString gui = QStringLiteral(QUILLO_BINARY_DIR "/src/app/quillo");
+    const QString program =
+        QFileInfo::exists(gui) ? QFileInfo(gui).canonicalFilePath() : QStringLiteral("quillo");
+
+    TResult r = Run({"set", "General.StartWithWindows=1"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    const QString text = QString::fromUtf8(ReadAll(entry));
+    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=\"") + program + QStringLiteral("\" -m\n")))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("quillo-cli"))) << text.toStdString();
+    // A later save by quillo-cli keeps it so; switching the option off removes it.
+    r = Run({"set", "UploadManager.RetryCount=3"});
+    EXPECT_EQ(QString::fromUtf8(ReadAll(entry)), text);
+    r = Run({"set", "General.StartWithWindows=0"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(entry));
+    qputenv("XDG_CONFIG_HOME", savedXdg);
 }
 
 TEST_F(CliTest, RefusesWhileAnotherInstanceHoldsTheLock) {

@@ -82,6 +82,28 @@ std::string ExecutableFolder() {
     return slash == 0 ? std::string("/") : exe.substr(0, slash);
 }
 
+std::string ChooseDesktopProgram(const std::string& ExecutablePath,
+                                 const std::function<bool(const std::string&)>& IsExecutable) {
+    const std::string name = kDesktopProgramName;
+    if (ExtractFileName(ExecutablePath) == name)
+        return ExecutablePath;
+    const size_t slash = ExecutablePath.rfind('/');
+    if (slash != std::string::npos) {
+        const std::string folder = ExecutablePath.substr(0, slash);
+        for (const std::string& candidate : {folder + "/" + name, folder + "/../app/" + name})
+            if (IsExecutable(candidate))
+                return S(QDir::cleanPath(Q(candidate)));
+    }
+    return name;
+}
+
+std::string DesktopProgramPath() {
+    return ChooseDesktopProgram(ExecutablePath(), [](const std::string& Path) {
+        struct stat st {};
+        return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(Path.c_str(), X_OK) == 0;
+    });
+}
+
 std::string ChooseDataFolder(const TDataFolderInputs& In) {
     if (!In.Override.empty())
         return Absolute(In.Override);

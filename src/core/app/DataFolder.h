@@ -15,6 +15,7 @@
 // local stand-in on a loopback port).
 // All functions are safe to call from any thread.
 
+#include <functional>
 #include <string>
 
 namespace quillo {
@@ -55,6 +56,16 @@ std::string JobsFileName();     // DataFolder() + "/quillo.jobs"
 // Absolute path of the running executable (from /proc/self/exe) and its folder.
 std::string ExecutablePath();
 std::string ExecutableFolder();
+
+// The desktop program, which the autostart entry starts whichever program saves the settings:
+// the running executable when it is "quillo", else a "quillo" beside it (an installation) or in
+// the build tree's src/app beside src/cli, else the bare name "quillo" for the session's PATH.
+inline constexpr const char* kDesktopProgramName = "quillo";
+std::string DesktopProgramPath();
+// The choice from its inputs (exposed for tests); IsExecutable tells whether a path is an
+// executable regular file.
+std::string ChooseDesktopProgram(const std::string& ExecutablePath,
+                                 const std::function<bool(const std::string&)>& IsExecutable);
 
 // The service's web site host, possibly with ":port" ("brimvault.com", "127.0.0.1:8080").
 std::string SiteHost();

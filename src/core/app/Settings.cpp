@@ -127,7 +127,8 @@ void UpdateAutostartEntry(bool Enabled) {
         ::unlink(file.c_str());
         return;
     }
-    const std::string exe = ExecutablePath();
+    // Always the desktop program: quillo-cli saves the settings too, but cannot start minimized.
+    const std::string exe = DesktopProgramPath();
     if (exe.empty() || exe.find_first_of("\r\n") != std::string::npos)
         return;
     const std::string text = "[Desktop Entry]\n"

@@ -122,7 +122,8 @@ public:
 void LoadSettings();
 
 // Writes AppSettings into SettingsFileName(), keeping keys and sections it does not know and
-// dropping comments, then updates the autostart entry (failures of that step are ignored).
+// dropping comments, then updates the autostart entry, which starts the desktop program
+// (DesktopProgramPath) with "-m" whichever program saves (failures of that step are ignored).
 // The file is replaced atomically (temporary file, fsync, rename) and has mode 0600.
 // Raises ESettingsError when the file cannot be written.
 void SaveSettings();
