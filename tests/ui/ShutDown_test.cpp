@@ -1,7 +1,7 @@
 #include "ui/ShutDown.h"
 
 #include "core/app/Settings.h"
-#include "support/TestEnvironment.h"
+#include "ui/ShutDownTestSupport.h"
 
 #include <QApplication>
 #include <QFile>
@@ -25,36 +25,11 @@ namespace {
 // Every case runs with a recording shutdown command: the machine is never asked to power off.
 class ShutDownTest : public testing::Test {
 protected:
-    void SetUp() override {
-        FSaved = qgetenv("QUILLO_SHUTDOWN_COMMAND");
-        ASSERT_FALSE(FSaved.trimmed().isEmpty()) << "the test main must install a stand-in shutdown command";
-        FRecord = test::MakeScratchDir(QStringLiteral("shutdown")) + QStringLiteral("/requests.txt");
-        UseCommand(QStringLiteral("sh -c 'echo \"$0 $1\" >> \"%1\"'").arg(FRecord));
-        CommitSettings(TAppSettings{});
-    }
-    void TearDown() override {
-        qputenv("QUILLO_SHUTDOWN_COMMAND", FSaved);
-        CommitSettings(TAppSettings{});
-    }
-    static void UseCommand(const QString& Command) {
-        ASSERT_FALSE(Command.trimmed().isEmpty());
-        qputenv("QUILLO_SHUTDOWN_COMMAND", Command.toLocal8Bit());
-    }
-    // The requests the command received, one "flags action" line each.
-    QStringList Requests() const {
-        QFile File(FRecord);
-        if (!File.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(File.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    // Runs Act on the countdown window once the modal loop of ShutDownWhenFinished runs.
-    static void WhenShown(std::function<void(TShutDownBox&)> Act) {
-        QTimer::singleShot(0, [Act] {
-            for (QWidget* W : QApplication::topLevelWidgets())
-                if (auto* Box = qobject_cast<TShutDownBox*>(W); Box && Box->isVisible())
-                    Act(*Box);
-        });
-    }
+    void SetUp() override { CommitSettings(TAppSettings{}); }
+    void TearDown() override { CommitSettings(TAppSettings{}); }
+    void UseCommand(const QString& Command) { FRecorder.UseCommand(Command); }
+    QStringList Requests() const { return FRecorder.Requests(); }
+
     static int VisibleBoxes() {
         int Count = 0;
         for (QWidget* W : QApplication::topLevelWidgets())
@@ -62,8 +37,7 @@ protected:
         return Count;
     }
 
-    QByteArray FSaved;
-    QString FRecord;
+    test::TShutDownRecorder FRecorder;
 };
 
 TEST_F(ShutDownTest, CommandReceivesFlagsAndAction) {
@@ -184,7 +158,7 @@ TEST_F(ShutDownTest, ShutDownNowAndTheWaysToCancel) {
         {"Enter", [](TShutDownBox& B) { QTest::keyClick(B.Button2, Qt::Key_Return); }, QDialog::Rejected, {}},
     };
     for (const TCase& Case : Cases) {
-        QFile::remove(FRecord);
+        FRecorder.Clear();
         TShutDownBox Box(nullptr, {false});
         Box.show();
         Case.Act(Box);
@@ -203,7 +177,7 @@ TEST_F(ShutDownTest, StealthModeShutsDownAtOnceWithoutAWindow) {
 TEST_F(ShutDownTest, CancelledCountdownComesBackNextTime) {
     int Shown = 0;
     for (int Round = 0; Round < 2; ++Round) {
-        WhenShown([&Shown](TShutDownBox& B) {
+        test::WhenShutDownBoxShown([&Shown](TShutDownBox& B) {
             ++Shown;
             B.Button2->click();
         });
@@ -213,7 +187,7 @@ TEST_F(ShutDownTest, CancelledCountdownComesBackNextTime) {
         EXPECT_EQ(VisibleBoxes(), 0);
     }
     // The countdown run to its end.
-    WhenShown([](TShutDownBox& B) {
+    test::WhenShutDownBoxShown([](TShutDownBox& B) {
         for (int Tick = 0; Tick <= 20; ++Tick)
             B.Timer1Timer();
     });
