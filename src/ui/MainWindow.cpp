@@ -427,6 +427,7 @@ void TMainWindow::UpdateMenuVisibility() {
 void TMainWindow::FormCreate() {
     TreeView->topLevelItem(0)->setText(0, ResQString(rmNodeUploadQueue));
     TreeView->topLevelItem(1)->setText(0, ResQString(rmNodeFinished));
+    InstallQueueCommands();
     InstallCommand(act_exit, [this] { act_exitExecute(); });
     InstallCommand(act_shutdowntoggle, [this] { act_shutdowntoggleExecute(); });
     InstallToolCommands();

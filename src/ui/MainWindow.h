@@ -17,12 +17,13 @@
 #include "core/queue/Scheduler.h"
 #include "core/queue/UploadQueue.h"
 #include "ui/DetailsText.h"
-#include "ui/FormBase.h"
 #include "ui/DropWindow.h"
+#include "ui/FormBase.h"
 #include "ui/HotKeyGrab.h"
 
 #include <QMainWindow>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +33,7 @@ class QAbstractItemView;
 class QAction;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QSessionManager;
@@ -57,6 +59,12 @@ struct TMainWindowStart {
     // "-m"/"-M" as the first argument: start without showing the window.
     bool StartHidden = false;
 };
+
+// The open-file dialog of Add...: title, filter list ("Caption|pattern|..."), the files chosen
+// (empty: cancelled). Tests answer it instead of a person; nullptr restores the real dialog.
+using TOpenFilesDialog =
+    std::function<std::vector<std::string>(QWidget* Owner, const QString& Title, const QString& Filter)>;
+TOpenFilesDialog SetOpenFilesDialog(TOpenFilesDialog Dialog);
 
 // Replaces the question "is a tray host there?" (tests; nullptr asks the desktop again).
 void SetSystemTrayProbe(std::function<bool()> Probe);
@@ -110,6 +118,42 @@ public:
     void act_exitExecute();
     // Flips ShutDownWhenFinished and saves the settings; the menu mark follows.
     void act_shutdowntoggleExecute();
+
+    // ---- queue commands (MainWindowCommands.cpp) ---------------------------------------------
+    // Installs every command of the upload queue (tool bar, File and Upload menus, the task
+    // list's context menu, double click, in-place renaming) and hands added and dropped files to
+    // AddFiles. Called once, from FormCreate.
+    void InstallQueueCommands();
+    void act_newtasksExecute();
+    void act_queuetasksExecute();
+    void act_pausetasksExecute();
+    void act_starttasksExecute();
+    void act_stopalltasksExecute();
+    void act_deletetasksExecute();
+    void act_taskspropertiesExecute();
+    void act_movetasksupExecute();
+    void act_movetasksdownExecute();
+    void act_renametaskExecute();
+    void act_scramblenameExecute();
+    void act_restoreoriginalnameExecute();
+    void act_selectalltasksExecute();
+    // Every enable rule of the queue commands at once. Runs after each change of the selection,
+    // the focus, the lists or a task, and on every tick; changes arriving together are handled
+    // by one run (PostQueueCommandsUpdate).
+    void UpdateQueueCommands();
+    void PostQueueCommandsUpdate();
+    void DeleteSelectedTasks();
+    void ScrambleNames();
+    void RestoreOriginalNames();
+    void ListViewUploadJobsDblClick();
+    // In-place renaming of the selected task's caption: whether it may start, and its end.
+    bool ListViewUploadJobsEditing() const;
+    void ListViewUploadJobsEdited(TJobId Task, const QString& Text);
+    // The caption editor is open (Delete then belongs to it).
+    bool EditingTaskCaption() const;
+    // Where an error of a command goes that no command handles itself (a file that vanished
+    // while it was being added): one line "Sender -> message" for the user.
+    void CommandFailed(const QString& Sender, const std::exception& Error);
 
     // ---- views and details panel ---------------------------------------------------------
     // Shows the list view of the selected tree node (0 tasks, 1 finished), fits its first column
@@ -256,6 +300,14 @@ public:
     QAction* act_deletetasks = nullptr;
     QAction* act_movetasksup = nullptr;
     QAction* act_movetasksdown = nullptr;
+    // The task list's context menu only (act_selectalltasks: a shortcut, in no menu)
+    QAction* act_renametask = nullptr;
+    QAction* act_scramblename = nullptr;
+    QAction* act_restoreoriginalname = nullptr;
+    QAction* act_selectalltasks = nullptr;
+    QLineEdit* FCaptionEditor = nullptr; // in-place renaming in ListViewUploadJobs
+    TJobId FEditedTask = NoJobId;
+    bool FQueueCommandsUpdatePosted = false;
     // Tools
     QAction* act_search = nullptr;
     QAction* act_shutdowntoggle = nullptr; // the menu item Tools > Auto shutdown
@@ -313,6 +365,13 @@ private:
     void ReportError(const QString& Caption, const QString& Text);
 
     TMainWindowStart FStart;
+
+    void CreateQueueCommandActions();
+    void FillTaskListContextMenu();
+    void WatchForQueueCommandUpdates();
+    void MoveSelection(bool Up);
+    void PlaceCaptionEditor();
+    void EndCaptionEditing(bool Accept);
 
     // The last steps of the start: the drop window, the tray icon, and the window shown unless
     // the start says otherwise.

@@ -83,4 +83,9 @@ void EnsureFakeMethodRegistered() {
         RegisterUploader(FakeMethodName, UploaderClassOf<TFakeUploader>());
 }
 
+void RemoveFakeMethod() {
+    UnregisterAllUploaders();
+    RegisterBuiltinUploaders();
+}
+
 } // namespace quillo::test

@@ -25,8 +25,11 @@ void SetFakeOutcome(const std::string& FileName, TFakeOutcome Outcome);
 void SetFakeAbortDelayMs(int Ms);
 // Forgets every outcome and delay.
 void ResetFakeUploads();
-// Registers the built-in methods and "Fake Method" once per process.
+// Registers the built-in methods and "Fake Method" unless they are there.
 void EnsureFakeMethodRegistered();
+// Leaves only the built-in methods registered: for tests that share their process with tests
+// that list the registered methods.
+void RemoveFakeMethod();
 
 // Serves the event loop until Done() holds; false after TimeoutMs.
 inline bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs = 10000) {
