@@ -6,16 +6,27 @@
 //    shown view without switching;
 //  - one scheduler tick with 50 running uploads that each reported progress (the selected one
 //    with its details), until painted: user-interface time and rows repainted, against a full
-//    repaint of the view.
+//    repaint of the view;
+//  - the queue commands: moving 10,000 scattered selected tasks up once (against the same move
+//    of the queue alone), adding a folder of 20,000 files to the 100,000 queued tasks (against
+//    listing the folder alone), selecting all and deleting them (against the deletion of the
+//    queue alone, which writes the jobs file as the command does).
 // Works in a temporary data folder; nothing is uploaded (the site is a closed loopback port).
 //
 //   bench_ui [N]
 
 #include "common/BenchSupport.h"
 #include "core/app/Settings.h"
+#include "core/queue/AddFiles.h"
 #include "core/queue/JobsFile.h"
+#include "core/queue/QueueCommands.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
+#include "ui/UpTaskProps.h"
+
+#include <QPushButton>
+#include <QTimer>
+#include <fstream>
 
 #include <QApplication>
 #include <QDir>
@@ -109,6 +120,121 @@ void WriteJobs(const std::string& File, int N) {
     if (!SaveJobs(q, File, {})) {
         std::fprintf(stderr, "bench_ui: cannot write %s\n", File.c_str());
         std::exit(1);
+    }
+}
+
+// A window-less queue of the same jobs file with its own scheduler: the reference for the
+// commands (the core's work without the views).
+struct TPlainQueue {
+    TUploadQueue Queue;
+    std::unique_ptr<TScheduler> Scheduler;
+    TPlainQueue(const std::string& Jobs, const std::string& Copy) {
+        LoadJobs(Queue, Jobs, {});
+        TSchedulerOptions options;
+        options.OwnTimer = false;
+        options.JobsFile = Copy;
+        Scheduler = std::make_unique<TScheduler>(Queue, options);
+    }
+};
+
+// Every Step-th row selected, starting at the second: scattered over the whole list.
+TListSelection Scattered(std::size_t Rows, std::size_t Step) {
+    TListSelection s;
+    s.Selected.assign(Rows, 0);
+    for (std::size_t i = 1; i < Rows; i += Step)
+        s.Selected[i] = 1;
+    s.Focus = 1;
+    return s;
+}
+
+void QueueCommands(TMainWindow& W, const std::string& Root, const std::string& Jobs, int N) {
+    TPaintCounter painted(W.ListViewUploadJobs->verticalHeader()->defaultSectionSize());
+    W.ListViewUploadJobs->viewport()->installEventFilter(&painted);
+    W.TreeView->setCurrentItem(W.TreeView->topLevelItem(0));
+    QApplication::processEvents();
+    const std::size_t rows = std::size_t(N);
+    const std::size_t step = std::max<std::size_t>(1, rows / 10000);
+
+    // Move up: 10,000 scattered tasks, once.
+    {
+        TPlainQueue plain(Jobs, Root + "/plain.jobs");
+        TListSelection s = Scattered(rows, step);
+        auto t = TClock::now();
+        MoveSelectionUp(plain.Queue, qlTasks, s);
+        const double reference = MsSince(t);
+
+        const TListSelection marks = Scattered(rows, step);
+        QItemSelection selection;
+        QAbstractItemModel* model = W.ListViewUploadJobs->model();
+        for (std::size_t i = 0; i < rows; ++i)
+            if (marks.Selected[i])
+                selection.select(model->index(int(i), 0), model->index(int(i), model->columnCount() - 1));
+        W.ListViewUploadJobs->selectionModel()->setCurrentIndex(model->index(1, 0),
+                                                                QItemSelectionModel::NoUpdate);
+        W.ListViewUploadJobs->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        QApplication::processEvents();
+        painted.Reset();
+        t = TClock::now();
+        W.act_movetasksupExecute();
+        UntilPainted(painted);
+        const double moved = MsSince(t);
+        std::printf(
+            "move up of %zu scattered selected tasks among %d: %.1f ms until painted (goal under 200 ms); "
+            "reference: the same move of the queue alone %.1f ms (ratio %.1f)\n",
+            TMainWindow::SelectedRows(W.ListViewUploadJobs).size(), N, moved, reference,
+            moved / std::max(reference, 0.01));
+        W.ListViewUploadJobs->clearSelection();
+    }
+
+    // Add a folder of 20,000 files against the queue.
+    {
+        const std::string folder = Root + "/folder/";
+        QDir().mkpath(QString::fromStdString(folder));
+        for (int i = 0; i < 20000; ++i)
+            std::ofstream(folder + "file-" + std::to_string(i) + ".bin") << 'x';
+        std::vector<std::string> listed;
+        auto t = TClock::now();
+        ListFilesRecursive(folder, listed);
+        const double listing = MsSince(t);
+        UpdateSettings([](TAppSettings& s) { s.General.LastUploadHost = "HTTP Method"; });
+        SetTaskPropertiesHook(
+            [](TFrmUploadTaskProperties& D) { QTimer::singleShot(0, &D, [&D] { D.B_OK->click(); }); });
+        painted.Reset();
+        t = TClock::now();
+        W.FAddFiles({folder}, false);
+        W.FScheduler.FlushJobs();
+        UntilPainted(painted);
+        const double added = MsSince(t);
+        SetTaskPropertiesHook(nullptr);
+        std::printf("adding a folder of %zu files to %d queued tasks: %.1f ms until painted and written; "
+                    "beyond listing the folder: %.1f ms (goal under 1000 ms); reference: listing the folder "
+                    "alone %.1f ms\n",
+                    listed.size(), N, added, added - listing, listing);
+        for (TJobId id : W.FQueue.TaskIds())
+            W.FQueue.FindTask(id)->State = jsDelayed;
+    }
+
+    // Select all and delete.
+    {
+        const std::size_t count = W.FQueue.TaskCount();
+        TPlainQueue plain(Jobs, Root + "/plain.jobs");
+        auto t = TClock::now();
+        DeleteSelectedTasks(*plain.Scheduler, plain.Queue.TaskIds());
+        plain.Scheduler->FlushJobs();
+        const double reference = MsSince(t);
+
+        W.ListViewUploadJobs->setFocus();
+        painted.Reset();
+        t = TClock::now();
+        W.act_selectalltasksExecute();
+        W.DeleteSelectedTasks();
+        W.FScheduler.FlushJobs();
+        UntilPainted(painted);
+        const double deleted = MsSince(t);
+        std::printf(
+            "select all and delete of %zu tasks: %.1f ms until painted and written (goal under 1000 ms); "
+            "reference: deleting %d tasks from the queue alone and writing it %.1f ms (ratio %.2f)\n",
+            count, deleted, N, reference, deleted / std::max(reference, 0.01));
     }
 }
 
@@ -253,8 +379,9 @@ int main(int argc, char** argv) {
                 Median(ticks) / fullRepaint);
     std::printf("peak memory: %ld kB\n", PeakRssKb());
 
-    // Leave without writing anything back: nothing was changed that matters.
     for (TJobId id : w.FQueue.TaskIds())
         w.FQueue.FindTask(id)->State = jsDelayed;
+    w.FQueue.AllTasksChanged();
+    QueueCommands(w, root, jobs, n);
     return 0;
 }

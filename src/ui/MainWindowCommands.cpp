@@ -9,6 +9,7 @@
 #include "core/queue/JobTexts.h"
 #include "core/queue/QueueCommands.h"
 #include "ui/MessageBox.h"
+#include "ui/QueueModels.h"
 #include "ui/UpTaskProps.h"
 
 #include <QAction>
@@ -496,14 +497,23 @@ void TMainWindow::MoveSelection(bool Up) {
         return;
     QItemSelectionModel* selection = view->selectionModel();
     {
-        // Without marks in the view every exchange is one cheap row move; the marks and the
-        // focus, moved along by the core, are put back at the end in one go.
+        // The views hear one layout change instead of a move per exchange (each of which the
+        // views would follow over the whole list); the marks and the focus, moved along by the
+        // core, are put back at the end in one go.
         const QSignalBlocker block(selection);
         selection->clearSelection();
-        if (Up)
-            MoveSelectionUp(FQueue, list, s);
-        else
-            MoveSelectionDown(FQueue, list, s);
+        auto* model = static_cast<TQueueListModel*>(view->model());
+        model->BeginLayoutChange();
+        try {
+            if (Up)
+                MoveSelectionUp(FQueue, list, s);
+            else
+                MoveSelectionDown(FQueue, list, s);
+        } catch (...) {
+            model->EndLayoutChange();
+            throw;
+        }
+        model->EndLayoutChange();
         ApplySelection(view, s);
     }
     view->viewport()->update();

@@ -100,8 +100,22 @@ void TQueueListModel::RowsRemoved(TQueueList List, std::size_t, std::size_t) {
 
 // Qt names the destination as the row the moved one is put before: one past `To` when moving
 // down. A move onto itself is no move at all (beginMoveRows refuses it).
+void TQueueListModel::BeginLayoutChange() {
+    if (FLayoutChanging)
+        return;
+    emit layoutAboutToBeChanged();
+    FLayoutChanging = true;
+}
+
+void TQueueListModel::EndLayoutChange() {
+    if (!FLayoutChanging)
+        return;
+    FLayoutChanging = false;
+    emit layoutChanged();
+}
+
 void TQueueListModel::RowAboutToBeMoved(TQueueList List, std::size_t From, std::size_t To) {
-    if (List != FList)
+    if (List != FList || FLayoutChanging)
         return;
     const int destination = int(To > From ? To + 1 : To);
     FMoving = From != To && beginMoveRows({}, int(From), int(From), {}, destination);

@@ -47,6 +47,12 @@ public:
     // whole view).
     void RefreshAllRows();
 
+    // Many single-row moves in a row (a scattered selection moved up or down): between the two
+    // calls the views hear nothing of the moves, and at the end one layout change. Persistent
+    // indexes keep their row numbers: the caller puts the selection and the focus back itself.
+    void BeginLayoutChange();
+    void EndLayoutChange();
+
 protected:
     // The text of a cell, and any other role of it (pictures, progress); Row is in range.
     virtual std::string RowText(std::size_t Row, int Column) const = 0;
@@ -69,6 +75,7 @@ private:
     std::vector<TListColumn> FColumns;
     QStringList FCaptions;
     bool FMoving = false;
+    bool FLayoutChanging = false;
 };
 
 // ListViewUploadJobs: File Name, Size, Method, Status, Elapsed, Left, Speed.
