@@ -205,6 +205,7 @@ void TMainWindow::CreateWidgets() {
     CreateStatusBar();
     // The tray menu is built with the other widgets, so a language file translates it too.
     CreateTray();
+    CreateLinksAndSearchWidgets();
 }
 
 void TMainWindow::CreateListViews(QWidget* Parent) {
@@ -443,6 +444,7 @@ void TMainWindow::FormCreate() {
     TreeView->topLevelItem(1)->setText(0, ResQString(rmNodeFinished));
     InstallCommand(act_exit, [this] { act_exitExecute(); });
     InstallCommand(act_shutdowntoggle, [this] { act_shutdowntoggleExecute(); });
+    InstallLinksAndSearchCommands();
     FStealthMode = AppSettings.General.StartInStealthMode;
     ApplySettings();
     PlaceWindow();

@@ -263,7 +263,9 @@ TEST_F(MainWindowViewsTest, MenusAndToolBarHoldTheirCommandsInOrderAndShowOnlyIn
     EXPECT_TRUE(W->mi_File->menuAction()->isVisible());
     EXPECT_TRUE(W->mi_Tools->menuAction()->isVisible());
     EXPECT_FALSE(W->mi_Upload->menuAction()->isVisible());
-    EXPECT_FALSE(W->mi_Help->menuAction()->isVisible());
+    // Help and the update check are installed.
+    EXPECT_TRUE(W->mi_Help->menuAction()->isVisible());
+    EXPECT_TRUE(W->act_help->isVisible());
     EXPECT_TRUE(W->ToolBar->isHidden());
 
     int ran = 0;
