@@ -383,6 +383,10 @@ private:
     void CopyToClipboard(const std::string& Text);
     void UpdateCheckDone(const TUpdateCheckOutcome& Outcome);
     std::array<QAction*, 9> FLinkActions{};
+    bool FFinishedViewFocused = false;
+    // Shows or hides the search panel or the error report; the bottom block grows or shrinks by
+    // its height so that the details panel keeps its size.
+    void SetBottomWidgetVisible(QWidget* Widget, bool Visible);
     TUpdateCheck* FUpdateCheck = nullptr;
     void UpdateMenuVisibility();
     void PopupContextMenu(QMenu* Menu, QAbstractItemView* View, const QPoint& Pos);

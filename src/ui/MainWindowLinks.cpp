@@ -126,7 +126,11 @@ void TMainWindow::UpdateLinkCommands() {
     QTableView* view = ListViewFinishedUploadJobs;
     // Only the list that has the focus answers Delete and Ctrl+A: the finished list is hidden
     // whenever the task list can have the focus, so their commands are never enabled together.
-    const bool focus = view->hasFocus() && view->isVisibleTo(this);
+    // While a menu is open it has the keyboard; the commands stay as they were when it opened
+    // (the context menu's own items among them).
+    if (!QApplication::activePopupWidget())
+        FFinishedViewFocused = view->hasFocus() && view->isVisibleTo(this);
+    const bool focus = FFinishedViewFocused;
     const std::size_t selected = std::size_t(SelectedRowCount(view));
     const std::size_t entries = FQueue.FinishedCount();
     bool anyExport = false;

@@ -23,6 +23,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
@@ -139,13 +140,13 @@ void TMainWindow::InstallSearchCommands() {
 
 void TMainWindow::act_searchExecute() {
     // The check mark has already flipped.
-    searchpanel->setVisible(act_search->isChecked());
-    if (searchpanel->isVisible())
+    SetBottomWidgetVisible(searchpanel, act_search->isChecked());
+    if (act_search->isChecked())
         Edit1->setFocus(Qt::ShortcutFocusReason);
 }
 
 void TMainWindow::SpeedButton1Click() {
-    searchpanel->hide();
+    SetBottomWidgetVisible(searchpanel, false);
     act_search->setChecked(false);
 }
 
@@ -243,7 +244,22 @@ void TMainWindow::ApplicationEventsException(QObject* Sender, std::exception_ptr
 void TMainWindow::AddErrorReportLine(const QString& Line) {
     Memo1->appendPlainText(Line);
     Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
-    Memo1->show();
+    SetBottomWidgetVisible(Memo1, true);
+}
+
+void TMainWindow::SetBottomWidgetVisible(QWidget* Widget, bool Visible) {
+    if (Widget->isHidden() != Visible)
+        return;
+    QList<int> sizes = Splitter2->sizes();
+    Widget->setVisible(Visible);
+    if (sizes.size() != 2)
+        return;
+    // Room taken from the lists above, as far as they have it; given back when hidden.
+    const int change =
+        Visible ? qMin(Widget->maximumHeight(), qMax(0, sizes[0] - 50)) : -Widget->maximumHeight();
+    sizes[0] -= change;
+    sizes[1] = qMax(0, sizes[1] + change);
+    Splitter2->setSizes(sizes);
 }
 
 } // namespace quillo

@@ -202,6 +202,22 @@ TEST_F(MainWindowLinksTest, CopyCommandsPutTheLinksOnTheClipboard) {
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "http://h/d/1\r\nhttp://h/d/3\r\n");
 }
 
+// The context menu takes the keyboard while it is open; its commands must stay usable.
+TEST_F(MainWindowLinksTest, TheContextMenuRunsItsCommandsFromTheKeyboard) {
+    AddThree();
+    ShowFinished();
+    Select({0, 2});
+    QMenu* menu = W->LinksListContextMenu;
+    emit View()->customContextMenuRequested(QPoint(20, 20));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }));
+    QTest::keyClick(menu, Qt::Key_Down); // onto the first item
+    EXPECT_TRUE(W->LinkAction(lcCopyDownloadLinks)->isEnabled());
+    EXPECT_TRUE(W->mi_ExportLinks->isEnabled());
+    QTest::keyClick(menu, Qt::Key_Return);
+    EXPECT_FALSE(menu->isVisible());
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "http://h/d/1\r\nhttp://h/d/3\r\n");
+}
+
 TEST_F(MainWindowLinksTest, ExportAsksForAFileAndWritesTheSelectedRows) {
     AddThree();
     ShowFinished();
