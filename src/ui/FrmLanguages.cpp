@@ -66,8 +66,7 @@ void TFrm_Languages::CreateWidgets() {
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setMinimumSize(207, 210);
-    ListBox1->setAccessibleName(QStringLiteral("Languages"));
-    Label1->setBuddy(ListBox1);
+    Label1->setBuddy(ListBox1); // the label names the list for screen readers, in every language
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setDefault(true);

@@ -7,6 +7,7 @@
 #include "core/l10n/ResMessages.h"
 #include "core/net/IdStackWindowsEx.h"
 #include "core/queue/JobsFile.h"
+#include "ui/CompletionActions.h"
 #include "ui/MessageBox.h"
 #include "ui/Pictures.h"
 #include "ui/ProgressDelegate.h"
@@ -35,13 +36,6 @@
 
 #include <cstdint>
 #include <cstdio>
-
-#ifndef QUILLO_VERSION_MAJOR
-#define QUILLO_VERSION_MAJOR 0
-#define QUILLO_VERSION_MINOR 0
-#define QUILLO_VERSION_PATCH 0
-#define QUILLO_VERSION_TWEAK 0
-#endif
 
 namespace quillo {
 
@@ -80,14 +74,6 @@ bool HasVisibleItem(const QWidget* MenuOrBar) {
 }
 
 } // namespace
-
-TProductInfo BuiltInProductInfo() {
-    TProductInfo info;
-    info.ProductName = kApplicationTitle;
-    info.FileVersion = {QUILLO_VERSION_MAJOR, QUILLO_VERSION_MINOR, QUILLO_VERSION_PATCH,
-                        QUILLO_VERSION_TWEAK};
-    return info;
-}
 
 TMainWindow::TMainWindow(const TMainWindowStart& Start, QWidget* Parent)
     : TFormBase<QMainWindow>(Parent), FScheduler(FQueue, {}, MakeSchedulerHooks()), FStart(Start) {
@@ -444,6 +430,7 @@ void TMainWindow::FormCreate() {
     TreeView->topLevelItem(1)->setText(0, ResQString(rmNodeFinished));
     InstallCommand(act_exit, [this] { act_exitExecute(); });
     InstallCommand(act_shutdowntoggle, [this] { act_shutdowntoggleExecute(); });
+    InstallToolCommands();
     InstallLinksAndSearchCommands();
     FStealthMode = AppSettings.General.StartInStealthMode;
     ApplySettings();

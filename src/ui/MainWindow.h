@@ -57,6 +57,8 @@ class QWidget;
 
 namespace quillo {
 
+class TCompletionActions;
+
 class TFinishedUploadJobsModel;
 class TUpdateCheck;
 struct TUpdateCheckOutcome;
@@ -359,7 +361,16 @@ protected:
     // of the session without a question).
     void WatchApplicationQuit(QObject* Watched, QEvent* Event);
 
+public:
+    // Tools > Settings... (the boss key is ignored while the dialog is open), Tools >
+    // Language..., Help > About...
+    void act_showsettingsExecute();
+    void act_selectlanguageExecute();
+    void act_aboutExecute();
+
 private:
+    void InstallToolCommands();
+    std::unique_ptr<TCompletionActions> FCompletion;
     void CreateActions();
     void CreateToolBar();
     void CreateFileMenu();

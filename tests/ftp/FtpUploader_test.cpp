@@ -291,6 +291,23 @@ TEST_F(FtpUploaderTest, ACommitRefusedAfterAResumedStoreMakesTheNextStartBeginAg
     EXPECT_EQ(Stored("refused.bin"), Data);
 }
 
+TEST_F(FtpUploaderTest, ACommitRefusedWithAnErrorStatusAfterAResumedStoreIsRetriedFromTheStart) {
+    // The service refuses with a status: a network error, retried in the same cycle, and the
+    // retry must not append to the refused copy again.
+    ChangeSettings([](TAppSettings& S) { S.UploadManager.RetryCount = 1; });
+    ASSERT_TRUE(Service->SetFaults({{"commit_error_status", 403}}));
+    const QByteArray Data = PatternBytes(200000, 48);
+    const std::string File = WriteScratchFile(Data, "status.bin");
+    ASSERT_TRUE(Service->WriteAccountFile("user", "status.bin", PatternBytes(1000, 49)));
+    auto U = MakeUploader();
+    ASSERT_TRUE(Run(*U, File, "", ResumeOn()));
+    ASSERT_EQ(U->WorkResult(), trSuccess) << U->ErrorText();
+    EXPECT_EQ(U->Attempts(), 2);
+    EXPECT_EQ(StoreCommands(), QStringList({"SIZE status.bin", "APPE status.bin", "SIZE status.bin",
+                                            "DELE status.bin", "STOR status.bin"}));
+    EXPECT_EQ(Stored("status.bin"), Data);
+}
+
 TEST_F(FtpUploaderTest, AnMD5KeptFromBeforeAChangeIsNotReused) {
     const QByteArray Data = PatternBytes(30000, 46);
     const std::string File = WriteScratchFile(Data, "oldmd5.bin");

@@ -187,7 +187,7 @@ TEST(StopAllTasks, LeavesRunningAndQueuedTasksDelayedAndKeepsTheOthers) {
         EXPECT_EQ(fx.Queue.Task(i).State, jsDelayed) << i;
     EXPECT_EQ(fx.Queue.Task(5).State, jsError);
     TUploadQueue reloaded;
-    ASSERT_TRUE(LoadJobs(reloaded, fx.JobsFile, {}));
+    ASSERT_TRUE(LoadJobs(reloaded, fx.SavedJobsFile(), {}));
     EXPECT_EQ(reloaded.CountTasksIn({jsDelayed}), 6);
 }
 
@@ -218,7 +218,7 @@ TEST(DeleteSelectedTasks, AbortsARunningUploadSavesAndUpdatesTheSummaryAtOnce) {
         << "one run, one removal";
     EXPECT_NE(fx.Queue.QueueSummary().find("2 files"), std::string::npos) << fx.Queue.QueueSummary();
     TUploadQueue reloaded;
-    ASSERT_TRUE(LoadJobs(reloaded, fx.JobsFile, {}));
+    ASSERT_TRUE(LoadJobs(reloaded, fx.SavedJobsFile(), {}));
     EXPECT_EQ(Order(reloaded), "1,4");
     EXPECT_EQ(DeleteSelectedTasks(*fx.Scheduler, {}), 0u);
 }
@@ -258,7 +258,7 @@ TEST(DeleteSelectedFinished, RemovesTheSelectedRecordsAndSaves) {
               2u);
     EXPECT_EQ(FinishedOrder(fx.Queue), "b");
     TUploadQueue reloaded;
-    ASSERT_TRUE(LoadJobs(reloaded, fx.JobsFile, {}));
+    ASSERT_TRUE(LoadJobs(reloaded, fx.SavedJobsFile(), {}));
     EXPECT_EQ(FinishedOrder(reloaded), "b");
 }
 
@@ -307,7 +307,7 @@ TEST(ScrambleNames, DrawsANameForEachTaskAndRestoreBringsTheFileNamesBack) {
     EXPECT_EQ(names.size(), 3u) << "each task draws its own name";
     EXPECT_TRUE(fx.Queue.Task(3).UploadName.empty()) << "an upload in progress keeps its name";
     TUploadQueue reloaded;
-    ASSERT_TRUE(LoadJobs(reloaded, fx.JobsFile, {}));
+    ASSERT_TRUE(LoadJobs(reloaded, fx.SavedJobsFile(), {}));
     EXPECT_EQ(reloaded.Task(1).UploadName, fx.Queue.Task(1).UploadName);
 
     EXPECT_EQ(RestoreOriginalNames(*fx.Scheduler, all), 3u);
@@ -344,7 +344,7 @@ TEST(ApplyTaskProperties, ChangesOnlyWhatWasChosen) {
             fx.Queue.Task(i).Description = "kept";
         }
         ASSERT_EQ(ApplyTaskProperties(*fx.Scheduler, fx.Queue.TaskIds(), {"", "", std::nullopt}), 2u);
-        EXPECT_TRUE(LoadJobs(*std::make_unique<TUploadQueue>(), fx.JobsFile, {}))
+        EXPECT_TRUE(LoadJobs(*std::make_unique<TUploadQueue>(), fx.SavedJobsFile(), {}))
             << "the jobs file is written";
         ASSERT_EQ(ApplyTaskProperties(*fx.Scheduler, fx.Queue.TaskIds(), {"", "FTP Method", jsDelayed}), 2u);
         EXPECT_EQ(fx.Queue.Task(0).Method, "FTP Method");

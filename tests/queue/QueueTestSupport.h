@@ -63,6 +63,13 @@ struct TQueueFixture {
         options.JobsFile = JobsFile;
         Scheduler = std::make_unique<TScheduler>(Queue, options);
     }
+
+    // The jobs file once every save asked for so far is on disk (saves are written in the
+    // background).
+    const std::string& SavedJobsFile() {
+        Scheduler->FlushJobs();
+        return JobsFile;
+    }
 };
 
 } // namespace quillo::test

@@ -2,10 +2,12 @@
 
 #include "core/engine/PluginManager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace quillo::test {
 
@@ -73,13 +75,12 @@ void ResetFakeUploads() {
     gAbortDelayMs = 0;
 }
 
+// Idempotent, and registers again after a test has put the registry back to the built-in methods.
 void EnsureFakeMethodRegistered() {
-    static const bool done = [] {
-        RegisterBuiltinUploaders();
+    RegisterBuiltinUploaders();
+    const std::vector<std::string> names = UploaderNames();
+    if (std::find(names.begin(), names.end(), FakeMethodName) == names.end())
         RegisterUploader(FakeMethodName, UploaderClassOf<TFakeUploader>());
-        return true;
-    }();
-    (void)done;
 }
 
 } // namespace quillo::test

@@ -270,6 +270,27 @@ TEST_F(FormTranslationTest, AStringListIsReplacedLineByLine) {
     EXPECT_NE(FReports[0].find("is a list"), std::string::npos) << FReports[0];
 }
 
+TEST_F(FormTranslationTest, OtherPropertiesGoThroughQtsOwnPropertiesByName) {
+    TTestForm f;
+    ApplyTranslation(f, "Label1.Alignment", "AlignRight|AlignVCenter");
+    EXPECT_EQ(f.Label1->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+    ApplyTranslation(f, "Edit1.MaxLength", "12");
+    EXPECT_EQ(f.Edit1->maxLength(), 12);
+    ApplyTranslation(f, "act_go.Hint", "Run it");
+    EXPECT_EQ(f.act_go->toolTip(), QStringLiteral("Run it"));
+    EXPECT_EQ(f.act_go->statusTip(), QStringLiteral("Run it"));
+    ApplyTranslation(f, "Edit1.Text", "typed");
+    EXPECT_EQ(f.Edit1->text(), QStringLiteral("typed"));
+    EXPECT_TRUE(FReports.empty());
+    ApplyTranslation(f, "Edit1.MaxLength", "many");
+    ApplyTranslation(f, "ListView1.Columns.x.Caption", "?");
+    ASSERT_EQ(FReports.size(), 2u);
+    EXPECT_EQ(FReports[0],
+              "Translation error of property \"Edit1.MaxLength\" in component \"TestForm\"\r\nInvalid "
+              "property value many for MaxLength");
+    EXPECT_EQ(FReports[1].rfind("Unknown property \"ListView1.Columns.x.Caption\"", 0), 0u);
+}
+
 TEST_F(FormTranslationTest, ALoadThatEndsEarlyStillTranslatesWithWhatWasRead) {
     const struct {
         std::string File;
@@ -346,6 +367,7 @@ TEST_F(FormTranslationTest, TheDialogListsTheLanguagesOfBothFolders) {
         EXPECT_EQ(dialog.Button1->text(), QStringLiteral("OK"));
         EXPECT_TRUE(dialog.Button1->isDefault());
         EXPECT_GE(dialog.width(), 231);
+        EXPECT_EQ(dialog.Label1->buddy(), dialog.ListBox1); // names the list for screen readers
     }
 
     // Choosing Portugues.Brasil stores and loads that file; the next dialog comes up translated.

@@ -232,8 +232,9 @@ TEST_F(MainWindowViewsTest, MenusAndToolBarHoldTheirCommandsInOrderAndShowOnlyIn
     EXPECT_EQ(names(W->mi_File), (V{"act_newtasks", "act_tasksproperties", "-", "act_exit"}));
     EXPECT_EQ(names(W->mi_Upload), (V{"act_queuetasks", "act_pausetasks", "-", "act_starttasks",
                                       "act_stopalltasks", "-", "act_deletetasks"}));
-    EXPECT_EQ(names(W->mi_Tools),
-              (V{"act_search", "act_shutdowntoggle", "-", "act_selectlanguage", "act_showsettings"}));
+    // No tray on the offscreen platform: Show Drop Target waits in the Tools menu.
+    EXPECT_EQ(names(W->mi_Tools), (V{"act_search", "act_shutdowntoggle", "-", "act_selectlanguage",
+                                     "act_showsettings", "act_showdroptarget"}));
     EXPECT_EQ(names(W->mi_Help), (V{"act_help", "act_checkforupdate", "-", "act_about"}));
     EXPECT_EQ(names(W->ToolBar), (V{"act_newtasks", "act_queuetasks", "act_pausetasks", "act_movetasksup",
                                     "act_movetasksdown", "act_deletetasks"}));
@@ -256,7 +257,10 @@ TEST_F(MainWindowViewsTest, MenusAndToolBarHoldTheirCommandsInOrderAndShowOnlyIn
     EXPECT_EQ(W->act_deletetasks->shortcut(), QKeySequence(Qt::Key_Delete));
     EXPECT_TRUE(W->act_search->isCheckable());
 
-    // Only what works is offered: Exit and Auto shutdown, so File and Tools; nothing on the bar.
+    // Only what works is offered: Exit, Auto shutdown, Settings, Language and About, so File,
+    // Tools and Help; nothing on the bar.
+    EXPECT_TRUE(W->act_about->isVisible());
+    EXPECT_FALSE(W->act_help->isVisible());
     EXPECT_TRUE(W->act_exit->isVisible());
     EXPECT_TRUE(W->act_shutdowntoggle->isVisible());
     EXPECT_FALSE(W->act_newtasks->isVisible());

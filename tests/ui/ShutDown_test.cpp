@@ -56,6 +56,8 @@ TEST_F(ShutDownTest, RefusedRequestsAreReportedAsRefused) {
         {"sh -c 'kill -9 $$'", false},
         {"/nonexistent/quillo-shutdown", false},
         {"\"/path with blanks/none\"", false},
+        // A command line that cannot be split is refused; it never falls back on the real request.
+        {"'unterminated", false},
     };
     for (const auto& [Command, Accepted] : Cases) {
         UseCommand(QString::fromLatin1(Command));

@@ -40,6 +40,9 @@ protected:
         LoadSettings();
         // As after the user chose HTTP once; the first-run case sets its own.
         UpdateSettings([](TAppSettings& s) { s.General.LastUploadHost = "HTTP Method"; });
+        // Other suites of this program register test methods: the dialog lists exactly the
+        // program's own here.
+        UnregisterAllUploaders();
         RegisterBuiltinUploaders();
         FFolder = test::MakeScratchDir(QStringLiteral("props")).toStdString();
         TSchedulerOptions options;
@@ -190,6 +193,7 @@ TEST_F(UpTaskPropsTest, OnlyEmptyFoldersGiveTheSeveralFilesFormWithNothingInIt) 
     EXPECT_EQ(FQueue.TaskCount(), 0u);
     EXPECT_TRUE(FBoxes.empty()) << "no duplicate message";
     TUploadQueue reloaded;
+    FScheduler->FlushJobs(); // saves are written in the background
     EXPECT_TRUE(LoadJobs(reloaded, FFolder + "/quillo.jobs", {})) << "the jobs file is written";
 }
 
@@ -316,6 +320,7 @@ TEST_F(UpTaskPropsTest, EditingSeveralTasksWithNothingChosenChangesNothing) {
     EXPECT_EQ(FQueue.Task(1).State, jsError);
     EXPECT_EQ(FQueue.Task(2).Method, "HTTP Method");
     TUploadQueue reloaded;
+    FScheduler->FlushJobs(); // saves are written in the background
     EXPECT_TRUE(LoadJobs(reloaded, FFolder + "/quillo.jobs", {})) << "the jobs file is written";
     EXPECT_EQ(reloaded.TaskCount(), 3u);
 }

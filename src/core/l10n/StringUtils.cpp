@@ -50,7 +50,11 @@ EStringLiteralError::EStringLiteralError(QString Text, qsizetype Position)
 
 namespace {
 
-QString DecodeRun(QStringView T) {
+// One run up to its end or its first stray character, whose 1-based position goes to Stray (0:
+// none). Throws TBadValue. Reports strays by value rather than by exception: a long line of them
+// is then no slower than any other line.
+QString DecodeRun(QStringView T, qsizetype& Stray) {
+    Stray = 0;
     enum { stOutside, stLiteral, stCode } state = stOutside;
     QString result;
     qsizetype codeStart = 0;
@@ -93,7 +97,8 @@ QString DecodeRun(QStringView T) {
                     result.append(kQuote);
                 state = stLiteral;
             } else {
-                throw EStringLiteralError(result, i + 1);
+                Stray = i + 1;
+                return result;
             }
             break;
         }
@@ -108,11 +113,16 @@ QString DecodeRun(QStringView T) {
 } // namespace
 
 QString DecodeLiteral(QStringView Text) {
+    qsizetype stray = 0;
+    QString text;
     try {
-        return DecodeRun(Text);
+        text = DecodeRun(Text, stray);
     } catch (const TBadValue&) {
         RaiseBadValue(Text);
     }
+    if (stray)
+        throw EStringLiteralError(text, stray);
+    return text;
 }
 
 QString DecodeValue(QStringView Value) {
@@ -120,20 +130,19 @@ QString DecodeValue(QStringView Value) {
     QStringView rest = Value;
     // Works on views of the one value, so a line full of stray characters costs no copies.
     for (;;) {
+        qsizetype stray = 0;
+        QString text;
         try {
-            const QString text = DecodeRun(rest);
-            if (!lines.isEmpty())
-                lines.append(u'\r');
-            lines.append(text);
-            return lines;
-        } catch (const EStringLiteralError& e) {
-            if (!lines.isEmpty())
-                lines.append(u'\r');
-            lines.append(e.Decoded);
-            rest = TrimView(rest.mid(e.ErrorPosition));
+            text = DecodeRun(rest, stray);
         } catch (const TBadValue&) {
             RaiseBadValue(rest);
         }
+        if (!lines.isEmpty())
+            lines.append(u'\r');
+        lines.append(text);
+        if (!stray)
+            return lines;
+        rest = TrimView(rest.mid(stray));
     }
 }
 

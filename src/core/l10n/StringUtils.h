@@ -11,8 +11,8 @@
 
 namespace quillo {
 
-// Decoding stopped at a character outside any literal or code. Raised by DecodeLiteral only and
-// always caught by DecodeValue, which turns it into a line break.
+// Decoding stopped at a character outside any literal or code: raised by DecodeLiteral. DecodeValue
+// turns such a character into a line break.
 class EStringLiteralError : public std::runtime_error {
 public:
     EStringLiteralError(QString Decoded, qsizetype Position);

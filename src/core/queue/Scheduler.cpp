@@ -348,6 +348,10 @@ void TScheduler::TimerTimer() {
         FQueue.FUploadsStarted = false;
         // The hooks may show windows and wait: what this tick changed is saved first.
         batch.reset();
+        // A success is heard of once it is on disk: the batch's end must come after every one
+        // of its successes, so that the completion actions count them all.
+        if (!FUnconfirmed.empty())
+            FlushJobs();
         const bool stealth = FHooks.StealthMode && FHooks.StealthMode();
         if (FHooks.BatchCompleted)
             FHooks.BatchCompleted();
