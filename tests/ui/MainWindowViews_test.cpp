@@ -257,19 +257,18 @@ TEST_F(MainWindowViewsTest, MenusAndToolBarHoldTheirCommandsInOrderAndShowOnlyIn
     EXPECT_EQ(W->act_deletetasks->shortcut(), QKeySequence(Qt::Key_Delete));
     EXPECT_TRUE(W->act_search->isCheckable());
 
-    // Only what works is offered: Exit, Auto shutdown, Settings, Language and About, so File,
-    // Tools and Help; nothing on the bar.
+    // Only what works is offered: Exit, Auto shutdown, Search, Settings, Language, Help, Check
+    // for new version and About, so File, Tools and Help; nothing on the bar.
     EXPECT_TRUE(W->act_about->isVisible());
-    EXPECT_FALSE(W->act_help->isVisible());
     EXPECT_TRUE(W->act_exit->isVisible());
     EXPECT_TRUE(W->act_shutdowntoggle->isVisible());
     EXPECT_FALSE(W->act_newtasks->isVisible());
     EXPECT_TRUE(W->mi_File->menuAction()->isVisible());
     EXPECT_TRUE(W->mi_Tools->menuAction()->isVisible());
     EXPECT_FALSE(W->mi_Upload->menuAction()->isVisible());
-    // Help and the update check are installed.
     EXPECT_TRUE(W->mi_Help->menuAction()->isVisible());
     EXPECT_TRUE(W->act_help->isVisible());
+    EXPECT_TRUE(W->act_checkforupdate->isVisible());
     EXPECT_TRUE(W->ToolBar->isHidden());
 
     int ran = 0;
