@@ -14,6 +14,7 @@
 // but stays hidden until its handler exists: InstallCommand connects the handler and shows the
 // action everywhere it appears. A menu shows itself once one of its items is visible.
 
+#include "core/engine/UpdateCheck.h"
 #include "core/queue/FinishedLinks.h"
 #include "core/queue/Scheduler.h"
 #include "core/queue/UploadQueue.h"
@@ -60,8 +61,6 @@ namespace quillo {
 class TCompletionActions;
 
 class TFinishedUploadJobsModel;
-class TUpdateCheck;
-struct TUpdateCheckOutcome;
 class TUploadJobsModel;
 
 // How the program was started, as far as the main window cares.
@@ -283,7 +282,7 @@ public:
     void act_checkforupdateExecute();
     // Where the check asks (empty: the service's site) and how long it waits for the whole reply.
     std::string FUpdateCheckUrl;
-    int FUpdateCheckTimeoutMs = 30000;
+    int FUpdateCheckTimeoutMs = TUpdateCheck::DefaultTimeoutMs;
     // The packed file version the check compares with (the program file's version record).
     std::function<std::uint32_t()> FFileVersionPacked;
     bool UpdateCheckRunning() const;
