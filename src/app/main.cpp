@@ -5,6 +5,7 @@
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
 #include "core/l10n/ResMessages.h"
+#include "ui/ApplicationEvents.h"
 #include "ui/ApplicationStyle.h"
 #include "ui/FrmLanguages.h"
 #include "ui/LanguageTemplate.h"
@@ -102,7 +103,8 @@ int main(int argc, char** argv) {
     if (!commandLine.Home.empty())
         SetDataFolderOverride(std::filesystem::absolute(commandLine.Home).lexically_normal().string());
 
-    QApplication app(argc, argv);
+    // Exceptions that escape an event handler go to the window's error report.
+    TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillo"));
     // The window closes for good only through the close sequence, never by hiding the last one.
     QApplication::setQuitOnLastWindowClosed(false);
