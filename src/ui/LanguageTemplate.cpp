@@ -3,9 +3,14 @@
 #include "core/l10n/Localizer.h"
 #include "core/l10n/ResMessages.h"
 #include "core/l10n/StringUtils.h"
+#include "ui/DropWindow.h"
 #include "ui/FormBase.h"
+#include "ui/FrmAbout.h"
 #include "ui/FrmLanguages.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingsBox.h"
+#include "ui/ShutDown.h"
+#include "ui/UpTaskProps.h"
 
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -16,7 +21,16 @@ namespace quillo {
 std::vector<TTranslatableForm> TranslatableForms() {
     return {
         {QStringLiteral("TMainWindow"), [] { return std::make_unique<TMainWindow>(TMainWindowStart{true}); }},
+        {QStringLiteral("TFrmUploadTaskProperties"),
+         [] { return std::make_unique<TFrmUploadTaskProperties>(nullptr); }},
+        {QStringLiteral("TSettingsBox"), [] { return std::make_unique<TSettingsBox>(); }},
+        // Without its one-second timer: the countdown must not run while its texts are taken.
+        {QStringLiteral("TShutDownBox"),
+         [] { return std::make_unique<TShutDownBox>(nullptr, TShutDownBoxOptions{false}); }},
+        {QStringLiteral("TFrm_About"), [] { return std::make_unique<TFrm_About>(); }},
         {QStringLiteral("TFrm_Languages"), [] { return std::make_unique<TFrm_Languages>(); }},
+        {QStringLiteral("Tfrm_droptarget"),
+         [] { return std::make_unique<Tfrm_droptarget>(TDropWindowHooks{}); }},
     };
 }
 
