@@ -74,6 +74,18 @@ QString MessageKey(int Number, const QString& English) {
 
 } // namespace
 
+QString TemplateLine(const TTranslatableText& Text) {
+    QStringList values;
+    for (const QString& line : Text.Lines)
+        values << EncodeLiteral(line);
+    return QString::fromStdString(Text.Path) + u'=' + values.join(u' ');
+}
+
+QString MessageTemplateLine(int Number) {
+    const QString english = QString::fromStdString(BuiltinResText(Number));
+    return MessageKey(Number, english) + u'=' + EncodeLiteral(english);
+}
+
 QString LanguageTemplate() {
     QString out;
     out += QStringLiteral(
@@ -85,19 +97,13 @@ QString LanguageTemplate() {
         "; of a menu item or button. Keep %s, %d and %.0n: the program fills them in.\n");
     for (const TFormTexts& form : CollectFormTexts()) {
         out += u'\n' + QStringLiteral("[%1]\n").arg(form.ClassName);
-        for (const TTranslatableText& text : form.Texts) {
-            QStringList values;
-            for (const QString& line : text.Lines)
-                values << EncodeLiteral(line);
-            out += QString::fromStdString(text.Path) + u'=' + values.join(u' ') + u'\n';
-        }
+        for (const TTranslatableText& text : form.Texts)
+            out += TemplateLine(text) + u'\n';
     }
     out += QStringLiteral("\n[RESOURCESTRINGS]\n");
     for (int number = 0; number < 65536; ++number)
-        if (IsProgramMessage(number)) {
-            const QString english = QString::fromStdString(BuiltinResText(number));
-            out += MessageKey(number, english) + u'=' + EncodeLiteral(english) + u'\n';
-        }
+        if (IsProgramMessage(number))
+            out += MessageTemplateLine(number) + u'\n';
     return out;
 }
 
