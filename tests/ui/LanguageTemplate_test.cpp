@@ -7,13 +7,17 @@
 #include "ui/LanguageTemplate.h"
 #include "ui/LocalizerForms.h"
 
+#include <QAction>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -131,6 +135,53 @@ TEST_F(LanguageFilesTest, GermanAppliesToEveryWindowWithoutAReport) {
     localizer.Forms.clear();
     localizer.ErrorMode = emSilent;
     localizer.SetMessageHandler(nullptr);
+}
+
+// The key after a single "&" ("&&" is a plain ampersand), lower-cased; empty when there is none.
+QString AccessKey(const QString& Text) {
+    for (qsizetype i = 0; i + 1 < Text.size(); ++i)
+        if (Text[i] == u'&') {
+            if (Text[i + 1] != u'&')
+                return Text.mid(i + 1, 1).toLower();
+            ++i;
+        }
+    return {};
+}
+
+// Two entries of one menu with the same key make that key only move between them.
+TEST_F(LanguageFilesTest, GermanMenusGiveEachEntryItsOwnAccessKey) {
+    TLocalizer& localizer = Localizer();
+    ASSERT_TRUE(localizer.LoadLanguageFile(kGermanFile));
+    for (const TTranslatableForm& form : TranslatableForms()) {
+        const std::unique_ptr<QWidget> window = form.Create();
+        TranslateComponent(*window);
+        std::vector<std::pair<QString, QList<QAction*>>> menus;
+        for (QMenuBar* bar : window->findChildren<QMenuBar*>())
+            menus.emplace_back(QStringLiteral("the menu bar"), bar->actions());
+        for (QMenu* menu : window->findChildren<QMenu*>())
+            menus.emplace_back(menu->objectName(), menu->actions());
+        for (const auto& [name, actions] : menus) {
+            std::map<QString, QString> taken;
+            for (const QAction* action : actions) {
+                const QString key = AccessKey(action->text());
+                if (key.isEmpty())
+                    continue;
+                const auto [it, fresh] = taken.emplace(key, action->text());
+                EXPECT_TRUE(fresh) << form.ClassName.toStdString() << " " << name.toStdString() << ": \""
+                                   << it->second.toStdString() << "\" and \"" << action->text().toStdString()
+                                   << "\" share the key " << key.toStdString();
+            }
+        }
+    }
+    localizer.Forms.clear();
+}
+
+TEST(AccessKeyTest, IsTheLetterAfterASingleAmpersand) {
+    EXPECT_EQ(AccessKey(QStringLiteral("E&xtras")), QStringLiteral("x"));
+    EXPECT_EQ(AccessKey(QStringLiteral("&Datei")), QStringLiteral("d"));
+    EXPECT_EQ(AccessKey(QStringLiteral("Links && &Mehr")), QStringLiteral("m"));
+    EXPECT_EQ(AccessKey(QStringLiteral("Fenster anzeigen")), QString());
+    EXPECT_EQ(AccessKey(QStringLiteral("A && B")), QString());
 }
 
 TEST_F(LanguageFilesTest, TheTemplateLoadsCleanlyAndListsEveryMessageOnce) {
