@@ -17,6 +17,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils trayer openbox
   libxcb1-dev
   curl coreutils procps iproute2
+  dpkg-dev appstream desktop-file-utils lintian
 )
 
 missing=()

@@ -10,7 +10,11 @@
 //  - the queue commands: moving 10,000 scattered selected tasks up once (against the same move
 //    of the queue alone), adding a folder of 20,000 files to the 100,000 queued tasks (against
 //    listing the folder alone), selecting all and deleting them (against the deletion of the
-//    queue alone, which writes the jobs file as the command does).
+//    queue alone, which writes the jobs file as the command does);
+//  - the finished list: a sort by each column through the column click until painted, copying
+//    the download links of all entries through the command, and one search keystroke in the
+//    search panel (a pattern that matches nothing, so the whole list is walked), each against
+//    the core's own work on a queue without a window measured in the same run.
 // Works in a temporary data folder; nothing is uploaded (the site is a closed loopback port).
 //
 //   bench_ui [N]
@@ -18,6 +22,8 @@
 #include "common/BenchSupport.h"
 #include "core/app/Settings.h"
 #include "core/queue/AddFiles.h"
+#include "core/queue/FinishedLinks.h"
+#include "core/queue/FinishedSearch.h"
 #include "core/queue/JobsFile.h"
 #include "core/queue/QueueCommands.h"
 #include "ui/MainWindow.h"
@@ -28,10 +34,13 @@
 #include <QTimer>
 #include <fstream>
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPaintEvent>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -377,6 +386,76 @@ int main(int argc, char** argv) {
         Median(schedulerParts), Median(detailParts));
     std::printf("  reference: a full repaint of the task list %.2f ms (ratio %.2f)\n", fullRepaint,
                 Median(ticks) / fullRepaint);
+    std::vector<double> sortTimes[3], sortRefs[3];
+    // The finished list: sorts through the column click, until painted; reference: the core's
+    // sort of the same list without a window, in the same order of columns.
+    w.TreeView->setCurrentItem(w.TreeView->topLevelItem(1));
+    UntilPainted(finishedPainted);
+    TUploadQueue bare;
+    LoadJobs(bare, jobs, {});
+    QHeaderView* header = w.ListViewFinishedUploadJobs->horizontalHeader();
+    static constexpr const char* kColumns[] = {"File Name", "Size", "Upload Time"};
+    for (int round = 0; round < 3; ++round)
+        for (int column : {2, 0, 1}) {
+            std::vector<double>& window = sortTimes[column];
+            std::vector<double>& core = sortRefs[column];
+            finishedPainted.Reset();
+            t = TClock::now();
+            emit header->sectionClicked(column);
+            UntilPainted(finishedPainted);
+            window.push_back(MsSince(t));
+            t = TClock::now();
+            SortFinishedList(bare, column);
+            core.push_back(MsSince(t));
+        }
+    for (int column = 0; column < 3; ++column)
+        std::printf(
+            "sort of %d finished by %s through the column click: %.1f ms until painted (median of %zu; "
+            "goal under 300 ms); reference: the core's sort alone %.1f ms (ratio %.2f)\n",
+            n, kColumns[column], Median(sortTimes[column]), sortTimes[column].size(),
+            Median(sortRefs[column]), Median(sortTimes[column]) / Median(sortRefs[column]));
+
+    // Copying the download links of every entry through the command; reference: the text alone.
+    w.act_selectalllinksExecute();
+    TRows all(static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    std::vector<double> copies, texts;
+    for (int round = 0; round < 5; ++round) {
+        t = TClock::now();
+        w.act_copydownloadlinksExecute();
+        copies.push_back(MsSince(t));
+        t = TClock::now();
+        const std::string text = DownloadLinksText(w.FQueue, all);
+        texts.push_back(MsSince(t));
+        if (round == 0 && QGuiApplication::clipboard()->text().size() != qsizetype(text.size()))
+            std::fprintf(stderr, "bench_ui: the clipboard does not hold the links\n");
+    }
+    std::printf("copying the download links of %d finished through the command: %.1f ms (median of %zu; goal "
+                "under 300 ms); reference: building the text alone %.1f ms (ratio %.2f)\n",
+                n, Median(copies), copies.size(), Median(texts), Median(copies) / Median(texts));
+
+    // One keystroke in the search box with nothing matching: the whole list is walked, the marks
+    // cleared, the box coloured. Reference: the core's search alone.
+    w.FBeep = [] {};
+    w.act_search->trigger();
+    std::vector<double> keys, searches;
+    for (int round = 0; round < 10; ++round) {
+        const QString pattern = QStringLiteral("*zz%1").arg(round);
+        w.Edit1->setText(pattern.left(pattern.size() - 1));
+        QApplication::processEvents();
+        t = TClock::now();
+        w.Edit1->setText(pattern);
+        keys.push_back(MsSince(t));
+        t = TClock::now();
+        SearchFinishedList(w.FQueue, -1, false, false, pattern.toStdString());
+        searches.push_back(MsSince(t));
+    }
+    std::printf(
+        "one search keystroke over %d finished (no match, the whole list walked): %.1f ms (median of %zu; "
+        "goal under 20 ms); reference: the core's search alone %.1f ms (ratio %.2f)\n",
+        n, Median(keys), keys.size(), Median(searches), Median(keys) / Median(searches));
+
     std::printf("peak memory: %ld kB\n", PeakRssKb());
 
     for (TJobId id : w.FQueue.TaskIds())

@@ -1,16 +1,17 @@
 # The language dialog, then the main window and the dialog in German.
-# The dialog is opened the way a person does: Tools > Language... (Alt+T, then L).
+# The dialog is opened the way a person does: Tools > Language... by the menus' access keys
+# (Alt+T, then L; in German Extras > Sprache..., Alt+X, then S).
 
-open_language_dialog() { # open_language_dialog TITLE-REGEX: prints the dialog's id, or nothing
+open_language_dialog() { # open_language_dialog TITLE-REGEX MENU-KEY ITEM-KEY: prints the dialog's id, or nothing
   xdotool windowactivate --sync "$MAIN_WINDOW" 2>/dev/null || true
-  xdotool key --window "$MAIN_WINDOW" alt+t
+  xdotool key --window "$MAIN_WINDOW" "alt+$2"
   sleep 0.3
-  xdotool key l
+  xdotool key "$3"
   wait_window "$1" 5 2>/dev/null || true
 }
 
 quillo_start
-dialog=$(open_language_dialog '^Select Language$')
+dialog=$(open_language_dialog '^Select Language$' t l)
 if [ -n "$dialog" ]; then
   shot language-dialog "$dialog"
   xdotool key --window "$dialog" Escape
@@ -22,7 +23,7 @@ quillo_stop
 "$QUILLO_CLI" set General.LanguageFile=German >/dev/null
 quillo_start
 shot main-window-german "$MAIN_WINDOW"
-dialog=$(open_language_dialog '^Sprache wählen$')
+dialog=$(open_language_dialog '^Sprache wählen$' x s)
 if [ -n "$dialog" ]; then
   shot language-dialog-german "$dialog"
   xdotool key --window "$dialog" Escape

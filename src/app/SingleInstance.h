@@ -5,8 +5,11 @@
 // beside it is only the wake-up channel: a second start connects, sends a show request and
 // waits until the first instance has handled it.
 //
-// Wire format of a request: one line "show <wParam>\n" (0 = show, 1 = toggle); the reply is the
-// line "ok\n", written after the request has been handled.
+// Wire format of a request: one line "show <wParam>\n" (0 = show, 1 = toggle), or "files <n>\n"
+// followed by n lines, each a file name's bytes percent-encoded (so that any name, even one
+// holding a line break, arrives as it is). The reply is the line "ok\n": for a show request
+// written after it has been handled, for files once all names have arrived (adding them opens a
+// dialog that may stay open for long; the starter does not wait for it).
 
 #include "core/app/InstanceLock.h"
 
@@ -14,8 +17,11 @@
 #include <QString>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace quillo {
 
@@ -49,11 +55,17 @@ public:
     // Needs no application object.
     bool SendShowRequest(int WParam, int TimeoutMs = 700);
 
+    // Second instance: hands file names to the first. A first instance that is still starting
+    // is given until TimeoutMs to begin listening. False when nobody took them.
+    bool SendFiles(const std::vector<std::string>& Paths, int TimeoutMs = 5000);
+
     // First instance: replaces a socket left by a crashed instance and starts serving show
     // requests; each one calls Handler on this thread before the answer goes back. Needs the
     // event loop of an application object. False when the socket cannot be created (the
     // program still runs; later starts then end without waking it).
-    bool Listen(std::function<void(int WParam)> Handler);
+    // FilesHandler gets the names of each files request, queued on this thread after the answer.
+    bool Listen(std::function<void(int WParam)> Handler,
+                std::function<void(const std::vector<std::string>& Paths)> FilesHandler = {});
 
     // Stops serving and drops the lock. Called when the main window closes; also done by the
     // destructor and, for the lock, by the kernel at process end.
@@ -61,11 +73,17 @@ public:
 
 private:
     void ServeConnection();
+    void ServeShowRequest(QLocalSocket* Socket, const QByteArray& Request);
+    static void Answer(QLocalSocket* Socket);
+    // Sends Request and waits for "ok"; RetryConnect tries a refused connection again until the
+    // time is up.
+    bool Exchange(const QByteArray& Request, int TimeoutMs, bool RetryConnect);
 
     QString FFolder;
     TInstanceLock FLock;
     QLocalServer* FServer = nullptr;
     std::function<void(int)> FHandler;
+    std::function<void(const std::vector<std::string>&)> FFilesHandler;
 };
 
 } // namespace quillo

@@ -2,9 +2,12 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "core/app/DataFolder.h"
+#include "core/app/EXEUtils.h"
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
+#include "core/l10n/Localizer.h"
 #include "core/l10n/ResMessages.h"
+#include "ui/ApplicationEvents.h"
 #include "ui/ApplicationStyle.h"
 #include "ui/FrmLanguages.h"
 #include "ui/LanguageTemplate.h"
@@ -13,6 +16,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QPointer>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -26,29 +30,85 @@ using namespace quillo;
 
 namespace {
 
+const char* const kUsage = R"(Usage: quillo [-m] [--home DIR] [--] [FILE...]
+
+Starts Quillo Uploader, or brings the Quillo that already runs for this user to the front.
+Files named are added to the upload queue of the running Quillo (or of the one this starts);
+the properties dialog asks how to upload them.
+
+Options:
+  -m                  start in the tray without showing the window (first argument only)
+  --home DIR          data folder (default: QUILLO_HOME, else $XDG_CONFIG_HOME/quillo)
+  --write-language-template FILE
+                      write the translators' language template to FILE and end
+  -h, --help          this text
+  --version           the program's version
+
+"--" ends the options: the words after it are files even if they start with "-".
+)";
+
 struct TCommandLine {
     std::string Home;             // "--home DIR"
     bool StartHidden = false;     // first argument "-m" in any case
     std::string LanguageTemplate; // "--write-language-template FILE"
+    bool Help = false;
+    bool Version = false;
+    std::vector<std::string> Files; // the words that are not options, as given
 };
 
 // "--home DIR" may stand anywhere and is taken out first; of the rest only the first argument
-// counts.
+// decides about "-m". Other words starting with "-" are ignored, the remaining ones are files.
 TCommandLine ParseCommandLine(int argc, char** argv) {
     TCommandLine result;
     std::vector<std::string> rest;
+    bool filesOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--home" && i + 1 < argc)
+        if (filesOnly)
+            result.Files.push_back(arg);
+        else if (arg == "--")
+            filesOnly = true;
+        else if (arg == "--home" && i + 1 < argc)
             result.Home = argv[++i];
         else if (arg.rfind("--home=", 0) == 0)
             result.Home = arg.substr(7);
         else if (arg == "--write-language-template" && i + 1 < argc)
             result.LanguageTemplate = argv[++i];
-        else
+        else if (arg == "-h" || arg == "--help")
+            result.Help = true;
+        else if (arg == "--version")
+            result.Version = true;
+        else {
+            if (arg.size() < 2 || arg.front() != '-')
+                result.Files.push_back(arg);
             rest.push_back(arg);
+        }
     }
     result.StartHidden = !rest.empty() && (rest.front() == "-m" || rest.front() == "-M");
+    return result;
+}
+
+// The files named on the command line as absolute paths, resolved against the folder the
+// program was started from (the running instance has a folder of its own). Names that do not
+// exist are reported here, where the starter sees it, and left out.
+std::vector<std::string> AbsoluteExistingFiles(const std::vector<std::string>& Names) {
+    std::vector<std::string> result;
+    for (const std::string& name : Names) {
+        std::error_code error;
+        std::filesystem::path path =
+            name.empty() ? std::filesystem::path() : std::filesystem::absolute(name, error);
+        if (name.empty() || error || !std::filesystem::exists(path, error)) {
+            std::fprintf(stderr, "quillo: %s: no such file or folder\n", name.c_str());
+            continue;
+        }
+        // "." steps go; ".." ones stay, since a symbolic link before them decides where they lead.
+        bool hasParentStep = false;
+        for (const auto& part : path)
+            hasParentStep = hasParentStep || part == "..";
+        if (!hasParentStep)
+            path = path.lexically_normal();
+        result.push_back(path.string());
+    }
     return result;
 }
 
@@ -83,6 +143,15 @@ int WriteTemplate(int argc, char** argv, const std::string& File) {
 
 int main(int argc, char** argv) {
     const TCommandLine commandLine = ParseCommandLine(argc, argv);
+    if (commandLine.Help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (commandLine.Version) {
+        std::fputs(VersionText("quillo").c_str(), stdout);
+        return 0;
+    }
+    const std::vector<std::string> files = AbsoluteExistingFiles(commandLine.Files);
     RegisterBuiltinUploaders();
     if (!commandLine.LanguageTemplate.empty())
         return WriteTemplate(argc, argv, commandLine.LanguageTemplate);
@@ -90,6 +159,12 @@ int main(int argc, char** argv) {
     // Before anything else: a second start wakes the first and ends without touching any file.
     TSingleInstance instance;
     const TSingleInstance::TAcquireResult lock = instance.Acquire();
+    if (lock == TSingleInstance::arAlreadyRuns && !files.empty()) {
+        if (instance.SendFiles(files))
+            return 0;
+        std::fputs("quillo: another Quillo is running for this user; it did not take the files.\n", stderr);
+        return 1;
+    }
     if (lock == TSingleInstance::arAlreadyRuns) {
         // Nobody answering means the other one is still starting, or is the headless front end
         // (which shares the lock): say so where a starter from a terminal can see it.
@@ -102,8 +177,11 @@ int main(int argc, char** argv) {
     if (!commandLine.Home.empty())
         SetDataFolderOverride(std::filesystem::absolute(commandLine.Home).lexically_normal().string());
 
-    QApplication app(argc, argv);
+    // Exceptions that escape an event handler go to the window's error report.
+    TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillo"));
+    // Names the installed desktop entry, so that a Wayland desktop shows its name and icon.
+    QApplication::setDesktopFileName(QStringLiteral("org.quillo.Quillo"));
     // The window closes for good only through the close sequence, never by hiding the last one.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallApplicationStyle();
@@ -120,25 +198,46 @@ int main(int argc, char** argv) {
     QObject::connect(mainWindow, &QObject::destroyed, &app, &QCoreApplication::quit);
     const QPointer<TMainWindow> window(mainWindow);
 
-    if (lock == TSingleInstance::arFirst) {
-        instance.Listen([window](int WParam) {
-            if (!window)
-                return;
-            const bool wasVisible = window->ApplicationVisible();
-            window->HandleShowRequest(WParam);
-            // The starter cannot bring another process to the front; the window does it itself.
-            if (WParam == 0 && window->ApplicationVisible())
+    // Files from the command line or a later start: added through the properties dialog, above
+    // every window when the main window is out of sight; after OK the window comes up.
+    const auto addFiles = [window](const std::vector<std::string>& Paths) {
+        if (!window)
+            return;
+        QStringList names;
+        for (const std::string& path : Paths)
+            names << QString::fromStdString(path);
+        RecordTestEvent(QStringLiteral("add-files %1").arg(names.join(QLatin1Char('|'))));
+        if (window->FAddFiles && window->FAddFiles(Paths, !window->ApplicationVisible()) && window) {
+            window->HandleShowRequest(0);
+            if (window->ApplicationVisible())
                 window->ShowApplication(true);
-            RecordTestEvent(QStringLiteral("show-request %1 was-visible=%2 visible=%3")
-                                .arg(WParam)
-                                .arg(wasVisible ? 1 : 0)
-                                .arg(window->ApplicationVisible() ? 1 : 0));
-        });
+        }
+    };
+    if (lock == TSingleInstance::arFirst) {
+        instance.Listen(
+            [window](int WParam) {
+                if (!window)
+                    return;
+                const bool wasVisible = window->ApplicationVisible();
+                window->HandleShowRequest(WParam);
+                // The starter cannot bring another process to the front; the window does it itself.
+                if (WParam == 0 && window->ApplicationVisible())
+                    window->ShowApplication(true);
+                RecordTestEvent(QStringLiteral("show-request %1 was-visible=%2 visible=%3")
+                                    .arg(WParam)
+                                    .arg(wasVisible ? 1 : 0)
+                                    .arg(window->ApplicationVisible() ? 1 : 0));
+            },
+            addFiles);
     }
     // Queued after the window's own first step, so it reports how the start left the window.
     QTimer::singleShot(0, mainWindow, [mainWindow] {
         RecordTestEvent(QStringLiteral("ready visible=%1").arg(mainWindow->ApplicationVisible() ? 1 : 0));
+        RecordTestEvent(
+            QStringLiteral("languages-folder %1").arg(QString::fromStdString(InstalledLanguageFolder())));
     });
+    if (!files.empty())
+        QTimer::singleShot(0, mainWindow, [addFiles, files] { addFiles(files); });
 
     // Asked to end from outside: the close steps without the question (nobody can answer it).
     // quit() also ends a dialog's loop that may be running; the window goes once every loop has

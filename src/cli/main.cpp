@@ -6,6 +6,7 @@
 #include "core/l10n/ResMessages.h"
 
 #include "core/app/DataFolder.h"
+#include "core/app/EXEUtils.h"
 #include "core/app/Settings.h"
 #include "core/engine/PluginManager.h"
 #include "core/queue/JobsFile.h"
@@ -42,6 +43,8 @@ Commands:
 Options:
   --home DIR          data folder (default: QUILLO_HOME, else as the desktop program)
   --site HOST[:PORT]  the service's web site (default: QUILLO_SITE, else the settings)
+  -h, --help          this text
+  --version           the program's version
 
 "--" ends the options: the words after it are files (or task numbers) even if they start with "-".
 
@@ -97,6 +100,9 @@ int main(int argc, char** argv) {
             site = a.substr(7);
         } else if (args.empty() && (a == "-h" || a == "--help" || a == "help")) {
             std::cout << kUsage;
+            return ecOk;
+        } else if (args.empty() && a == "--version") {
+            std::cout << VersionText("quillo-cli");
             return ecOk;
         } else {
             args.push_back(a);

@@ -3,9 +3,14 @@
 #include "core/l10n/Localizer.h"
 #include "core/l10n/ResMessages.h"
 #include "core/l10n/StringUtils.h"
+#include "ui/DropWindow.h"
 #include "ui/FormBase.h"
+#include "ui/FrmAbout.h"
 #include "ui/FrmLanguages.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingsBox.h"
+#include "ui/ShutDown.h"
+#include "ui/UpTaskProps.h"
 
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -16,7 +21,16 @@ namespace quillo {
 std::vector<TTranslatableForm> TranslatableForms() {
     return {
         {QStringLiteral("TMainWindow"), [] { return std::make_unique<TMainWindow>(TMainWindowStart{true}); }},
+        {QStringLiteral("TFrmUploadTaskProperties"),
+         [] { return std::make_unique<TFrmUploadTaskProperties>(nullptr); }},
+        {QStringLiteral("TSettingsBox"), [] { return std::make_unique<TSettingsBox>(); }},
+        // Without its one-second timer: the countdown must not run while its texts are taken.
+        {QStringLiteral("TShutDownBox"),
+         [] { return std::make_unique<TShutDownBox>(nullptr, TShutDownBoxOptions{false}); }},
+        {QStringLiteral("TFrm_About"), [] { return std::make_unique<TFrm_About>(); }},
         {QStringLiteral("TFrm_Languages"), [] { return std::make_unique<TFrm_Languages>(); }},
+        {QStringLiteral("Tfrm_droptarget"),
+         [] { return std::make_unique<Tfrm_droptarget>(TDropWindowHooks{}); }},
     };
 }
 
@@ -60,6 +74,18 @@ QString MessageKey(int Number, const QString& English) {
 
 } // namespace
 
+QString TemplateLine(const TTranslatableText& Text) {
+    QStringList values;
+    for (const QString& line : Text.Lines)
+        values << EncodeLiteral(line);
+    return QString::fromStdString(Text.Path) + u'=' + values.join(u' ');
+}
+
+QString MessageTemplateLine(int Number) {
+    const QString english = QString::fromStdString(BuiltinResText(Number));
+    return MessageKey(Number, english) + u'=' + EncodeLiteral(english);
+}
+
 QString LanguageTemplate() {
     QString out;
     out += QStringLiteral(
@@ -71,19 +97,13 @@ QString LanguageTemplate() {
         "; of a menu item or button. Keep %s, %d and %.0n: the program fills them in.\n");
     for (const TFormTexts& form : CollectFormTexts()) {
         out += u'\n' + QStringLiteral("[%1]\n").arg(form.ClassName);
-        for (const TTranslatableText& text : form.Texts) {
-            QStringList values;
-            for (const QString& line : text.Lines)
-                values << EncodeLiteral(line);
-            out += QString::fromStdString(text.Path) + u'=' + values.join(u' ') + u'\n';
-        }
+        for (const TTranslatableText& text : form.Texts)
+            out += TemplateLine(text) + u'\n';
     }
     out += QStringLiteral("\n[RESOURCESTRINGS]\n");
     for (int number = 0; number < 65536; ++number)
-        if (IsProgramMessage(number)) {
-            const QString english = QString::fromStdString(BuiltinResText(number));
-            out += MessageKey(number, english) + u'=' + EncodeLiteral(english) + u'\n';
-        }
+        if (IsProgramMessage(number))
+            out += MessageTemplateLine(number) + u'\n';
     return out;
 }
 

@@ -32,6 +32,12 @@ struct TFormTexts {
 // windows: call with a throw-away data folder (the main window reads its jobs file).
 std::vector<TFormTexts> CollectFormTexts();
 
+// One line of the template: a window's text as Path='English', a message as
+// Number_FirstWords='English'. Also what a check that finds a text untranslated prints, ready to
+// paste into the language file.
+QString TemplateLine(const TTranslatableText& Text);
+QString MessageTemplateLine(int Number);
+
 // The whole template, in the literal syntax, UTF-8 ("Codepage=65001").
 QString LanguageTemplate();
 

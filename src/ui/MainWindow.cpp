@@ -191,6 +191,7 @@ void TMainWindow::CreateWidgets() {
     CreateStatusBar();
     // The tray menu is built with the other widgets, so a language file translates it too.
     CreateTray();
+    CreateLinksAndSearchWidgets();
 }
 
 void TMainWindow::CreateListViews(QWidget* Parent) {
@@ -431,6 +432,7 @@ void TMainWindow::FormCreate() {
     InstallCommand(act_exit, [this] { act_exitExecute(); });
     InstallCommand(act_shutdowntoggle, [this] { act_shutdowntoggleExecute(); });
     InstallToolCommands();
+    InstallLinksAndSearchCommands();
     FStealthMode = AppSettings.General.StartInStealthMode;
     ApplySettings();
     PlaceWindow();

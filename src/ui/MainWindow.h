@@ -14,6 +14,8 @@
 // but stays hidden until its handler exists: InstallCommand connects the handler and shows the
 // action everywhere it appears. A menu shows itself once one of its items is visible.
 
+#include "core/engine/UpdateCheck.h"
+#include "core/queue/FinishedLinks.h"
 #include "core/queue/Scheduler.h"
 #include "core/queue/UploadQueue.h"
 #include "ui/DetailsText.h"
@@ -22,7 +24,11 @@
 #include "ui/HotKeyGrab.h"
 
 #include <QMainWindow>
+#include <QRgb>
+#include <QStringList>
 
+#include <array>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -31,9 +37,12 @@
 
 class QAbstractItemView;
 class QAction;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
 class QFrame;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QSessionManager;
@@ -262,6 +271,71 @@ public:
     // Called once at the end of FormClose: releases the single-instance lock of the program.
     void SetInstanceLockRelease(std::function<void()> Release);
 
+    // ---- the finished list's commands (MainWindowLinks.cpp) --------------------------------
+    // What a save dialog asks for: its title, the extension added to a name typed without one,
+    // and its filters as "Name|*.ext" (the first one chosen at the start).
+    struct TSaveDialogRequest {
+        QString Title;
+        QString DefaultSuffix;
+        QStringList Filters;
+    };
+    // Asks for the file to write and returns its name, empty when the user cancelled. The real
+    // dialog (asking before an existing file is replaced) unless a test puts another one here.
+    using TSaveFileDialog = std::function<QString(QWidget* Owner, const TSaveDialogRequest& Request)>;
+    TSaveFileDialog FSaveFileDialog;
+
+    // The user clicked a column header of the finished list: the list itself is sorted by it,
+    // ascending; the selection marks stay on the row positions.
+    void ListViewFinishedUploadJobsColumnClick(int Column);
+    void act_copydownloadlinksExecute();
+    void act_copydownloadlinksandmd5Execute();
+    void act_copydeletelinksExecute();
+    // 0 every detail, 1 download links, 2 delete links of the selected rows, into a chosen file.
+    void ExportLinks(int ExportMode);
+    // The rename script of the selected rows: a batch script, or a shell script for a ".sh" name.
+    void act_makerenamescriptExecute();
+    void act_deleteselectedlinksExecute();
+    void act_selectalllinksExecute();
+    // Recomputes which of the finished list's commands may run (focus, selection, entries).
+    void UpdateLinkCommands();
+    // The command's action (object name from the command table).
+    QAction* LinkAction(TLinkCommand Command) const { return FLinkActions[std::size_t(Command)]; }
+    // Selected rows of the finished view, ascending.
+    TRows SelectedFinishedRows() const;
+
+    QMenu* mi_ExportLinks = nullptr; // "Export links to a TXT file"
+
+    // ---- search, help, update check, error report (MainWindowSearch.cpp) ----------------------
+    void act_searchExecute();
+    void SpeedButton1Click();
+    void Edit1Change();
+    void BitBtn1Click();
+    // Finds finished uploads by file name from the focused row on (Next: from the row after it);
+    // SelectAll marks every match instead of stopping at the first.
+    void SearchFinishedList(bool Next, bool SelectAll);
+    // The default system sound of a search without a hit (tests count the calls instead).
+    std::function<void()> FBeep;
+    // Light red: the search box after a search without a hit.
+    static constexpr QRgb SearchMissColour = 0xFFFCB1C8;
+
+    void act_helpExecute();
+    // Asks the service's site for the newest version off this thread; the command stays disabled
+    // until the answer, or the time-out, is in.
+    void act_checkforupdateExecute();
+    // Where the check asks (empty: the service's site) and how long it waits for the whole reply.
+    std::string FUpdateCheckUrl;
+    int FUpdateCheckTimeoutMs = TUpdateCheck::DefaultTimeoutMs;
+    // The packed file version the check compares with (the program file's version record).
+    std::function<std::uint32_t()> FFileVersionPacked;
+    bool UpdateCheckRunning() const;
+
+    // An exception nobody else handled: one line "Sender -> EClass: message" in the error report.
+    void ApplicationEventsException(QObject* Sender, std::exception_ptr E);
+    // Adds a line under the error report's fixed lines and shows the report (it stays shown).
+    void AddErrorReportLine(const QString& Line);
+    // The three fixed lines the error report starts with.
+    static QStringList ErrorReportHeader();
+
     // ---- widgets, by their component names -----------------------------------------------------
     QToolBar* ToolBar = nullptr;
     QTreeWidget* TreeView = nullptr;
@@ -275,6 +349,12 @@ public:
     QWidget* Panel1 = nullptr;
     QFrame* Bevel1 = nullptr;
     QTextEdit* RichEdit1 = nullptr;
+    // The search panel's controls, left to right.
+    QToolButton* SpeedButton1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QLabel* Label1 = nullptr;
     QStatusBar* StatusBar = nullptr;
     QLabel* StatusPanels[3] = {nullptr, nullptr, nullptr};
     TUploadJobsModel* FUploadJobsModel = nullptr;
@@ -350,6 +430,24 @@ private:
     void CreateListViews(QWidget* Parent);
     void CreateDetailsPanel(QWidget* Parent);
     void CreateStatusBar();
+    // The finished list's commands, the search panel and the error report: their widgets (before
+    // the translation step), then their handlers (FormCreate).
+    void CreateLinksAndSearchWidgets();
+    void InstallLinksAndSearchCommands();
+    void CreateLinkCommands();
+    void CreateSearchPanel();
+    void CreateErrorReport();
+    void InstallSearchCommands();
+    bool WriteLinksFile(const QString& FileName, const std::string& Text, unsigned NewFileMode = 0666);
+    QString AskSaveFileName(const TSaveDialogRequest& Request);
+    void CopyToClipboard(const std::string& Text);
+    void UpdateCheckDone(const TUpdateCheckOutcome& Outcome);
+    std::array<QAction*, 9> FLinkActions{};
+    bool FFinishedViewFocused = false;
+    // Shows or hides the search panel or the error report; the bottom block grows or shrinks by
+    // its height so that the details panel keeps its size.
+    void SetBottomWidgetVisible(QWidget* Widget, bool Visible);
+    TUpdateCheck* FUpdateCheck = nullptr;
     void UpdateMenuVisibility();
     void PopupContextMenu(QMenu* Menu, QAbstractItemView* View, const QPoint& Pos);
     void PlaceStatusPanels();

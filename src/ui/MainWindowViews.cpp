@@ -2,6 +2,7 @@
 // column, the status-bar panels.
 #include "ui/MainWindow.h"
 
+#include "ui/FreezeUpdates.h"
 #include "ui/QueueModels.h"
 
 #include <QEvent>
@@ -25,21 +26,6 @@ namespace {
 QString Q(const std::string& S) {
     return QString::fromUtf8(S.data(), qsizetype(S.size()));
 }
-
-// Redrawing of a widget is off for the object's life, and on again however the scope ends.
-class TFreezeUpdates {
-public:
-    explicit TFreezeUpdates(QWidget* W) : FWidget(W), FWasEnabled(W->updatesEnabled()) {
-        W->setUpdatesEnabled(false);
-    }
-    ~TFreezeUpdates() { FWidget->setUpdatesEnabled(FWasEnabled); }
-    TFreezeUpdates(const TFreezeUpdates&) = delete;
-    TFreezeUpdates& operator=(const TFreezeUpdates&) = delete;
-
-private:
-    QWidget* FWidget;
-    bool FWasEnabled;
-};
 
 bool IsShown(const QWidget* View, const QWidget* Window) {
     return View && View->isVisibleTo(Window);

@@ -107,6 +107,10 @@ TEST(DataFolderTest, ChoiceTable) {
         {{"", "", "/usr/bin", false, false, "/xdg", "/home/u"}, "/xdg/quillo"},
         {{"", "", "/usr/bin", false, false, "", "/home/u"}, "/home/u/.config/quillo"},
         {{"", "", "/usr/bin", false, false, "relative/cfg", "/home/u"}, "/home/u/.config/quillo"},
+        // An installed program run by root: /usr/bin is writable but is no data folder, unless
+        // someone put the settings there on purpose.
+        {{"", "", "/usr/bin", true, false, "/xdg", "/home/u", true}, "/xdg/quillo"},
+        {{"", "", "/usr/bin", true, true, "/xdg", "/home/u", true}, "/usr/bin"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ChooseDataFolder(c.in), c.folder) << c.folder;

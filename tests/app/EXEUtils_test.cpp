@@ -249,5 +249,17 @@ TEST(EXEUtilsTest, TheRunningProgramReadsItsOwnRecord) {
     EXPECT_EQ(info.Values.front().rfind("CompanyName=", 0), 0u);
 }
 
+TEST(EXEUtilsTest, VersionTextNamesProgramVersionProductAndCopyright) {
+    const std::string own = VersionText("quillo");
+    EXPECT_EQ(own.rfind("quillo " + ProgramVersionInfo().Value("FileVersion") + " (Quillo Uploader)\n", 0),
+              0u)
+        << own;
+    EXPECT_NE(own.find(ProgramVersionInfo().Value("LegalCopyright") + "\n"), std::string::npos) << own;
+    // A program file without texts still says which version it is, and nothing else.
+    TEXEVersionInfo bare;
+    bare.FileVersionPacked = 0x0102032D;
+    EXPECT_EQ(VersionText("quillo-cli", bare), "quillo-cli 1.2.3.45\n");
+}
+
 } // namespace
 } // namespace quillo

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -627,6 +628,37 @@ TEST_F(CliTest, NamesThatAreNotUtf8ReachTheFtpServerAsTheirBytes) {
     EXPECT_EQ(::stat(stored.constData(), &st), 0) << "stored under its own bytes";
     EXPECT_EQ(st.st_size, content.size());
     ::unlink(stored.constData());
+}
+
+// --help and --version answer on standard output, touch no data folder and need no service.
+TEST(CliOptions, HelpAndVersionAnswerWithoutTouchingTheDataFolder) {
+    const QString home = test::MakeScratchDir(QStringLiteral("options-home")) + QStringLiteral("/data");
+    struct TCase {
+        QStringList Args;
+        QString Expected;
+    } cases[] = {
+        {{"--help"}, QStringLiteral("Usage: quillo-cli")},
+        {{"-h"}, QStringLiteral("Usage: quillo-cli")},
+        {{"--version"}, QStringLiteral("quillo-cli ")},
+    };
+    for (const TCase& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUILLO_HOME"), home);
+        p.setProcessEnvironment(env);
+        p.start(kCli, c.Args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_EQ(p.exitCode(), 0) << c.Args.join(' ').toStdString();
+        EXPECT_TRUE(out.startsWith(c.Expected)) << out.toStdString();
+        if (c.Args.front() == "--version")
+            EXPECT_TRUE(QRegularExpression(
+                            QStringLiteral("^quillo-cli \\d+\\.\\d+\\.\\d+\\.\\d+ \\(Quillo Uploader\\)\n"))
+                            .match(out)
+                            .hasMatch())
+                << out.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(home));
 }
 
 } // namespace

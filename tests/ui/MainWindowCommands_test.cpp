@@ -246,6 +246,33 @@ TEST_F(MainWindowCommandsTest, DeleteAndSelectAllBelongToTheListThatIsShownAndFo
     W->TreeView->setFocus();
     EXPECT_EQ(Enabled(), "Start Del Props Ren Scr Rest Down");
 
+    // Delete and Ctrl+A are shared with the finished list's commands: never both enabled, in
+    // either view with the focus anywhere.
+    const auto finishedAction = [&](const char* Name) {
+        return W->findChild<QAction*>(QString::fromLatin1(Name));
+    };
+    QAction* deleteFinished = finishedAction("act_deleteselectedlinks");
+    QAction* selectAllFinished = finishedAction("act_selectalllinks");
+    ASSERT_NE(deleteFinished, nullptr);
+    ASSERT_NE(selectAllFinished, nullptr);
+    for (int node : {0, 1, 0})
+        for (QWidget* focus :
+             {static_cast<QWidget*>(W->ListViewUploadJobs),
+              static_cast<QWidget*>(W->ListViewFinishedUploadJobs), static_cast<QWidget*>(W->TreeView)}) {
+            ShowNode(node);
+            Select(W->ListViewUploadJobs, {0});
+            Select(W->ListViewFinishedUploadJobs, {0});
+            focus->setFocus();
+            QApplication::processEvents();
+            SCOPED_TRACE(testing::Message()
+                         << "node " << node << " focus " << focus->objectName().toStdString());
+            EXPECT_FALSE(W->act_deletetasks->isEnabled() && deleteFinished->isEnabled());
+            EXPECT_FALSE(W->act_selectalltasks->isEnabled() && selectAllFinished->isEnabled());
+        }
+    ShowNode(0);
+    SelectTasks({0});
+    W->ListViewUploadJobs->setFocus();
+
     // Ctrl+A selects every task.
     W->ListViewUploadJobs->setFocus();
     QApplication::processEvents();

@@ -8,20 +8,40 @@
 #include <QLocalSocket>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillo {
 namespace {
 
-// Runs the client on its own thread while this thread serves the event loop for the server.
-bool RequestShow(TSingleInstance& Client, int WParam) {
-    auto reply = std::async(std::launch::async, [&] { return Client.SendShowRequest(WParam, 3000); });
+// Runs Client on its own thread while this thread serves the event loop for the server.
+template <class TClient> auto WhileServing(TClient Client) {
+    auto reply = std::async(std::launch::async, std::move(Client));
     while (reply.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
         QCoreApplication::processEvents();
     return reply.get();
+}
+
+bool RequestShow(TSingleInstance& Client, int WParam) {
+    return WhileServing([&] { return Client.SendShowRequest(WParam, 3000); });
+}
+
+// Sends raw bytes to the server; its reply, up to its hanging up.
+QByteArray SendRaw(const QString& SocketName, const QByteArray& Bytes) {
+    return WhileServing([&] {
+        QLocalSocket s;
+        s.connectToServer(SocketName);
+        if (!s.waitForConnected(3000))
+            return QByteArray("(no connection)");
+        s.write(Bytes);
+        s.waitForBytesWritten(3000);
+        s.waitForDisconnected(3000);
+        return s.readAll();
+    });
 }
 
 TEST(SingleInstance, OnlyOneHolderAtATimeAndTheLockComesBackOnRelease) {
@@ -88,19 +108,7 @@ TEST(SingleInstance, GarbageOnTheSocketIsDroppedAndServingGoesOn) {
     int shown = 0;
     ASSERT_TRUE(first.Listen([&](int) { ++shown; }));
     for (const QByteArray& junk : {QByteArray("hello\n"), QByteArray(4096, 'x'), QByteArray("show x\n")}) {
-        auto sent = std::async(std::launch::async, [&] {
-            QLocalSocket s;
-            s.connectToServer(first.SocketName());
-            if (!s.waitForConnected(3000))
-                return false;
-            s.write(junk);
-            s.waitForBytesWritten(3000);
-            s.waitForDisconnected(3000);
-            return s.readAll().isEmpty();
-        });
-        while (sent.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-            QCoreApplication::processEvents();
-        EXPECT_TRUE(sent.get()) << junk.left(10).constData();
+        EXPECT_TRUE(SendRaw(first.SocketName(), junk).isEmpty()) << junk.left(10).constData();
     }
     EXPECT_EQ(shown, 0);
     EXPECT_TRUE(RequestShow(client, 0));
@@ -114,6 +122,62 @@ TEST(SingleInstance, DeepRuntimeFolderStillGetsAUsableSocketName) {
     EXPECT_LT(a.SocketName().toLocal8Bit().size(), qsizetype(sizeof(sockaddr_un::sun_path)));
     EXPECT_EQ(a.SocketName(), b.SocketName());
     EXPECT_NE(a.SocketName(), TSingleInstance(deep + QStringLiteral("x")).SocketName());
+}
+
+TEST(SingleInstance, FilesArriveByteForByte) {
+    const QString folder = test::MakeScratchDir(QStringLiteral("run"));
+    TSingleInstance first(folder), second(folder);
+    ASSERT_EQ(first.Acquire(), TSingleInstance::arFirst);
+    std::vector<std::vector<std::string>> received;
+    int shown = 0;
+    ASSERT_TRUE(first.Listen([&](int) { ++shown; },
+                             [&](const std::vector<std::string>& Paths) { received.push_back(Paths); }));
+    // Names as a file system may hold them: spaces, a line break, percent signs, bytes that are
+    // no UTF-8, a name as long as a path may be.
+    const std::vector<std::string> paths = {"/tmp/a b.txt", "/tmp/two\nlines", "/tmp/100%25 %zz",
+                                            std::string("/tmp/\xff\xfe\x01raw"),
+                                            "/" + std::string(4094, 'n')};
+    ASSERT_TRUE(WhileServing([&] { return second.SendFiles(paths, 5000); }));
+    for (int i = 0; i < 100 && received.empty(); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received.front(), paths);
+    EXPECT_EQ(shown, 0);
+}
+
+TEST(SingleInstance, BadFilesRequestsAreDroppedWithoutCallingTheHandler) {
+    const QString folder = test::MakeScratchDir(QStringLiteral("run"));
+    TSingleInstance first(folder);
+    ASSERT_EQ(first.Acquire(), TSingleInstance::arFirst);
+    int handled = 0;
+    ASSERT_TRUE(first.Listen([](int) {}, [&](const std::vector<std::string>&) { ++handled; }));
+    const QByteArray tooLong = "files 1\n" + QByteArray(3 * 4096 + 10, 'a') + '\n';
+    for (const QByteArray& bad : {QByteArray("files -1\n"), QByteArray("files x\n"),
+                                  QByteArray("files 999999999\n"), tooLong, QByteArray("files 2\n%2Fa\n")})
+        EXPECT_TRUE(SendRaw(first.SocketName(), bad).isEmpty()) << bad.left(20).constData();
+    // An empty list is answered and calls nobody.
+    EXPECT_EQ(SendRaw(first.SocketName(), "files 0\n"), "ok\n");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(handled, 0);
+    EXPECT_EQ(SendRaw(first.SocketName(), "files 1\n%2Fok\n"), "ok\n");
+    for (int i = 0; i < 100 && handled == 0; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(handled, 1);
+}
+
+TEST(SingleInstance, AnInstanceThatTakesNoFilesRefusesThem) {
+    const QString folder = test::MakeScratchDir(QStringLiteral("run"));
+    TSingleInstance first(folder), second(folder);
+    ASSERT_EQ(first.Acquire(), TSingleInstance::arFirst);
+    ASSERT_TRUE(first.Listen([](int) {}));
+    EXPECT_TRUE(SendRaw(first.SocketName(), "files 1\n%2Fa\n").isEmpty());
+    // Nobody listening at all: the starter gives up when its time is up, not before.
+    first.Release();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(second.SendFiles({"/a"}, 400));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(350));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The real `quillo` program started twice, as a user would: the second start wakes the first
 // and ends; a crashed first instance never blocks the next start.
+#include "core/app/InstanceLock.h"
 #include "support/TestEnvironment.h"
 
 #include <QDeadlineTimer>
@@ -171,6 +172,49 @@ TEST_F(StartUpTest, TerminationSignalEndsThroughTheCloseSteps) {
     // The lock went with the process: the next start is the first again.
     Start({QStringLiteral("-m")});
     EXPECT_TRUE(WaitForEvents(QStringLiteral("ready"), 2));
+}
+
+// Files on the command line reach AddFiles of the instance that runs, as absolute names taken
+// from the folder each start was made in; names that do not exist stay out.
+TEST_F(StartUpTest, FilesGivenToAnyStartReachTheRunningInstanceAsAbsoluteNames) {
+    QDir(FWorkDir).mkpath(QStringLiteral("sub"));
+    for (const QString& name :
+         {QStringLiteral("sub/a.txt"), QStringLiteral("b c.txt"), QStringLiteral("-dash")})
+        QFile(FWorkDir + QLatin1Char('/') + name).open(QIODevice::WriteOnly);
+    Start({QStringLiteral("-m"), QStringLiteral("./sub/a.txt"), QStringLiteral("missing.txt"),
+           QStringLiteral("--"), QStringLiteral("-dash")});
+    ASSERT_TRUE(WaitForEvents(QStringLiteral("add-files"), 1));
+    EXPECT_TRUE(Events().contains(QStringLiteral("ready visible=0")));
+    EXPECT_TRUE(Events().contains(QStringLiteral("add-files %1/sub/a.txt|%1/-dash").arg(FWorkDir)))
+        << Events().join(QLatin1Char('\n')).toStdString();
+
+    // A later start from another folder hands its files over and ends at once.
+    const QString origin = FWorkDir;
+    FWorkDir = origin + QStringLiteral("/sub");
+    QProcess& second = Start({QStringLiteral("../b c.txt"), QStringLiteral("a.txt")});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    ASSERT_TRUE(WaitForEvents(QStringLiteral("add-files"), 2));
+    EXPECT_TRUE(Events().contains(QStringLiteral("add-files %1/sub/../b c.txt|%1/sub/a.txt").arg(origin)))
+        << Events().join(QLatin1Char('\n')).toStdString();
+    // Handing files over is not a show request; a start without files still is one.
+    EXPECT_TRUE(Events().filter(QStringLiteral("show-request")).isEmpty());
+    QProcess& third = Start({});
+    ASSERT_TRUE(third.waitForFinished(10000));
+    EXPECT_TRUE(WaitForEvents(QStringLiteral("show-request 0"), 1));
+    EXPECT_EQ(Events().filter(QRegularExpression(QStringLiteral("^ready"))).size(), 1);
+}
+
+// A start whose files nobody takes says so and fails, instead of ending as if they were queued.
+TEST_F(StartUpTest, FilesNobodyTakesFailTheStart) {
+    QFile(FWorkDir + QStringLiteral("/a.txt")).open(QIODevice::WriteOnly);
+    // The lock is held, but nobody listens on the socket (as while quillo-cli runs).
+    quillo::TInstanceLock holder;
+    ASSERT_EQ(holder.Acquire(quillo::InstanceLockFileName(FRuntime.toStdString())),
+              quillo::TInstanceLock::lrHeld);
+    QProcess& p = Start({QStringLiteral("a.txt")});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 1);
 }
 
 } // namespace

@@ -110,7 +110,8 @@ std::string ChooseDataFolder(const TDataFolderInputs& In) {
     if (!In.QuilloHome.empty())
         return Absolute(In.QuilloHome);
     // Portable use: a program unpacked into a folder of its own keeps its files beside it.
-    if (!In.ExecutableFolder.empty() && (In.ExecutableFolderHasSettings || In.ExecutableFolderWritable))
+    if (!In.ExecutableFolder.empty() &&
+        (In.ExecutableFolderHasSettings || (In.ExecutableFolderWritable && !In.ExecutableFolderInstalled)))
         return In.ExecutableFolder;
     return Absolute(ConfigHomeFrom(In.XdgConfigHome, In.Home) + "/quillo");
 }
@@ -132,6 +133,9 @@ std::string DataFolder() {
             const std::string ini = in.ExecutableFolder + "/" + kSettingsFileName;
             in.ExecutableFolderHasSettings = ::access(ini.c_str(), F_OK) == 0;
             in.ExecutableFolderWritable = ::access(in.ExecutableFolder.c_str(), W_OK) == 0;
+            struct stat st {};
+            const std::string share = in.ExecutableFolder + "/../share/quillo";
+            in.ExecutableFolderInstalled = ::stat(share.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         }
         in.XdgConfigHome = Env("XDG_CONFIG_HOME");
         in.Home = Env("HOME");

@@ -39,6 +39,9 @@ struct TDataFolderInputs {
     bool ExecutableFolderHasSettings = false;
     std::string XdgConfigHome;
     std::string Home;
+    // The program is an installed one (share/quillo beside its bin folder): a writable bin
+    // folder (root's /usr/bin) is then no reason to keep the data there.
+    bool ExecutableFolderInstalled = false;
 };
 std::string ChooseDataFolder(const TDataFolderInputs& In);
 

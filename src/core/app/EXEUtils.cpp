@@ -285,6 +285,19 @@ const TEXEVersionInfo& ProgramVersionInfo() {
     return Info;
 }
 
+std::string VersionText(const std::string& Program, const TEXEVersionInfo& Info) {
+    std::string version = Info.Value("FileVersion");
+    if (version.empty())
+        version = FormatPackedVersion(Info.FileVersionPacked);
+    std::string text = Program + " " + version;
+    if (const std::string product = Info.Value("ProductName"); !product.empty())
+        text += " (" + product + ")";
+    text += "\n";
+    if (const std::string copyright = Info.Value("LegalCopyright"); !copyright.empty())
+        text += copyright + "\n";
+    return text;
+}
+
 std::string BuildVersionRecord(TVersionNumbers File, TVersionNumbers Product,
                                const std::vector<std::pair<std::string, std::string>>& Texts,
                                const std::string& Table) {

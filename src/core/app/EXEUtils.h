@@ -53,6 +53,10 @@ std::string FormatPackedVersion(std::uint32_t Packed);
 // until the process ends.
 const TEXEVersionInfo& ProgramVersionInfo();
 
+// What "--version" prints: "Program Version (ProductName)" and the copyright line, each ending in
+// a newline, from Info (a record without texts still gives the packed version).
+std::string VersionText(const std::string& Program, const TEXEVersionInfo& Info = ProgramVersionInfo());
+
 // The bytes of a record: what the build embeds, for tests and tools. Texts are written in the
 // given order into one table named Table (an empty Table writes no string table at all).
 std::string BuildVersionRecord(TVersionNumbers File, TVersionNumbers Product,
