@@ -117,6 +117,8 @@ TSchedulerHooks TMainWindow::MakeSchedulerHooks() {
 void TMainWindow::CreateWidgets() {
     menuBar()->setObjectName(QStringLiteral("MainMenu"));
     CreateActions();
+    // Built with the other widgets so that a language file reaches them too.
+    CreateQueueCommandActions();
     CreateFileMenu();
     CreateUploadMenu();
     CreateToolsMenu();

@@ -205,7 +205,6 @@ void TMainWindow::FillTaskListContextMenu() {
 }
 
 void TMainWindow::InstallQueueCommands() {
-    CreateQueueCommandActions();
     FillTaskListContextMenu();
     using THandler = void (TMainWindow::*)();
     const std::pair<QAction*, THandler> commands[] = {
@@ -334,8 +333,12 @@ void TMainWindow::UpdateQueueCommands() {
     act_newtasks->setEnabled(e.NewTasks);
 }
 
+// Called inside the handler's catch block: the failure joins the error report, as every exception
+// that reaches the event loop does, and the program goes on.
 void TMainWindow::CommandFailed(const QString& Sender, const std::exception& Error) {
-    ShowErrorBox(this, Sender + QStringLiteral(" -> ") + QString::fromUtf8(Error.what()));
+    (void)Sender;
+    (void)Error;
+    ApplicationEventsException(this, std::current_exception());
 }
 
 // ---- the commands ------------------------------------------------------------------------------
