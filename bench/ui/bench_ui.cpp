@@ -316,11 +316,11 @@ int main(int argc, char** argv) {
             TPaintCounter& painted = node == 1 ? finishedPainted : tasksPainted;
             painted.Reset();
             t = TClock::now();
-            const double cpu = ThreadCpuMs();
+            const double switchCpu = ThreadCpuMs();
             w.TreeView->setCurrentItem(w.TreeView->topLevelItem(node));
             UntilPainted(painted);
             switches.push_back(MsSince(t));
-            switchCpus.push_back(ThreadCpuMs() - cpu);
+            switchCpus.push_back(ThreadCpuMs() - switchCpu);
         }
         tasksPainted.Reset();
         t = TClock::now();

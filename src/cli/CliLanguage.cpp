@@ -11,10 +11,14 @@ namespace quillo::cli {
 
 namespace {
 
-std::string Lines(std::string Text) {
-    for (std::size_t at; (at = Text.find("\r\n")) != std::string::npos;)
-        Text.replace(at, 2, "\n");
-    return Text;
+// CR LF line ends as plain LF, in one pass.
+std::string Lines(const std::string& Text) {
+    std::string out;
+    out.reserve(Text.size());
+    for (std::size_t i = 0; i < Text.size(); ++i)
+        if (!(Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n'))
+            out += Text[i];
+    return out;
 }
 
 } // namespace

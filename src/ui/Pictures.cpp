@@ -159,7 +159,7 @@ void UseThemeFallback() {
             return false;
         };
         if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
-            for (const QString theme : {QStringLiteral("Tango"), QStringLiteral("Adwaita")})
+            for (const QString& theme : {QStringLiteral("Tango"), QStringLiteral("Adwaita")})
                 if (installed(theme)) {
                     QIcon::setThemeName(theme);
                     break;

@@ -651,12 +651,13 @@ TEST(CliOptions, HelpAndVersionAnswerWithoutTouchingTheDataFolder) {
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         EXPECT_EQ(p.exitCode(), 0) << c.Args.join(' ').toStdString();
         EXPECT_TRUE(out.startsWith(c.Expected)) << out.toStdString();
-        if (c.Args.front() == "--version")
+        if (c.Args.front() == "--version") {
             EXPECT_TRUE(QRegularExpression(
                             QStringLiteral("^quillo-cli \\d+\\.\\d+\\.\\d+\\.\\d+ \\(Quillo Uploader\\)\n"))
                             .match(out)
                             .hasMatch())
                 << out.toStdString();
+        }
     }
     EXPECT_FALSE(QFileInfo::exists(home));
 }

@@ -211,8 +211,9 @@ TEST_F(MainWindowViewsTest, ColumnsHaveTheirCaptionsWidthsAndAlignments) {
             EXPECT_EQ(Qt::Alignment(m->headerData(i, Qt::Horizontal, Qt::TextAlignmentRole).toInt()) &
                           Qt::AlignHorizontal_Mask,
                       columns[i].Align);
-            if (columns[i].Width)
+            if (columns[i].Width) {
                 EXPECT_EQ(view->horizontalHeader()->sectionSize(i), columns[i].Width) << i;
+            }
         }
     }
     // A language file replaces a caption through the model.
@@ -315,8 +316,9 @@ TEST_F(MainWindowViewsTest, EveryTaskColumnForEachState) {
         const QVariant progress =
             m->index(row, TUploadJobsModel::tcStatus).data(TQueueListModel::ProgressRole);
         EXPECT_EQ(progress.isValid(), c.State == jsUploading);
-        if (progress.isValid())
+        if (progress.isValid()) {
             EXPECT_EQ(progress.toInt(), 42);
+        }
         EXPECT_EQ(Qt::Alignment(m->index(row, 1).data(Qt::TextAlignmentRole).toInt()) &
                       Qt::AlignHorizontal_Mask,
                   Qt::AlignRight);

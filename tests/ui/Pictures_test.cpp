@@ -42,8 +42,9 @@ TEST(Pictures, OwnPicturesAreDrawnAtTheSizeAsked) {
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 32; ++x) {
                 const QRgb p = disabled.pixel(x, y);
-                if (qAlpha(p) == 255)
+                if (qAlpha(p) == 255) {
                     EXPECT_TRUE(qRed(p) == qGreen(p) && qGreen(p) == qBlue(p)) << i;
+                }
             }
     }
 }

@@ -690,8 +690,9 @@ TEST_F(SettingsBoxTest, CaptionsItemsAndNames) {
             qobject_cast<QAbstractSpinBox*>(W->parentWidget()))
             continue; // the spin box's own edit line; the spin box carries the name
         if (qobject_cast<QLineEdit*>(W) || qobject_cast<QAbstractSpinBox*>(W) || qobject_cast<QComboBox*>(W))
-            if (!qobject_cast<QComboBox*>(W->parentWidget()))
+            if (!qobject_cast<QComboBox*>(W->parentWidget())) {
                 EXPECT_FALSE(W->accessibleName().isEmpty()) << W->objectName().toStdString();
+            }
     }
 }
 

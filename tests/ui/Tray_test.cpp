@@ -420,8 +420,9 @@ TEST(DropTargetTest, TakesOnlyLocalFileListsAndOnlyWithTheCopyAction) {
         SCOPED_TRACE(c.Name);
         const auto format = TDropTarget::ChooseFormat(c.Data, c.Actions, TDropFormats{dfFiles});
         EXPECT_EQ(format.has_value(), c.Accepted);
-        if (format)
+        if (format) {
             EXPECT_EQ(*format, dfFiles);
+        }
         delete c.Data;
     }
     auto* plain = new QMimeData;
