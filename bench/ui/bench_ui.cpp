@@ -324,11 +324,11 @@ int main(int argc, char** argv) {
         }
         tasksPainted.Reset();
         t = TClock::now();
-        const double cpu = ThreadCpuMs();
+        const double repaintCpu = ThreadCpuMs();
         w.ListViewUploadJobs->viewport()->update();
         UntilPainted(tasksPainted);
         repaints.push_back(MsSince(t));
-        repaintCpus.push_back(ThreadCpuMs() - cpu);
+        repaintCpus.push_back(ThreadCpuMs() - repaintCpu);
     }
     const double fullRepaint = Median(repaints);
     std::printf("switching views: %.2f ms until painted, %.2f ms processor time (medians of %zu); reference: "
