@@ -11,13 +11,22 @@ namespace quillo::cli {
 
 namespace {
 
-// CR LF line ends as plain LF, in one pass.
+// Line ends as plain LF: every run of CRs right before a LF goes, in one pass.
 std::string Lines(const std::string& Text) {
     std::string out;
     out.reserve(Text.size());
-    for (std::size_t i = 0; i < Text.size(); ++i)
-        if (!(Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n'))
-            out += Text[i];
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] == '\r') {
+            std::size_t end = i;
+            while (end < Text.size() && Text[end] == '\r')
+                ++end;
+            if (end < Text.size() && Text[end] == '\n') {
+                i = end - 1;
+                continue;
+            }
+        }
+        out += Text[i];
+    }
     return out;
 }
 
