@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -22,6 +23,13 @@
 extern char** environ;
 
 namespace quillo::bench {
+
+using TClock = std::chrono::steady_clock;
+
+// Milliseconds since Start on the monotonic clock.
+inline double MsSince(TClock::time_point Start) {
+    return std::chrono::duration<double, std::milli>(TClock::now() - Start).count();
+}
 
 // A "Field: N kB" figure of /proc/self/status in kB; -1 when it is missing.
 inline long ProcStatusKb(const std::string& Field) {

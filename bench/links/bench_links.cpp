@@ -3,6 +3,7 @@
 // whole list. Each figure is printed with a reference measured in the same run: the bare
 // standard-library work on the same data (sorting the keys alone, joining the links alone,
 // searching the names alone).
+#include "common/BenchSupport.h"
 #include "core/app/MyUtils.h"
 #include "core/queue/FinishedLinks.h"
 #include "core/queue/FinishedSearch.h"
@@ -20,10 +21,10 @@
 #include <vector>
 
 using namespace quillo;
+using namespace quillo::bench;
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
 
 template <class F> double TimeMs(F&& Work, int Rounds = 5) {
     std::vector<double> Times;

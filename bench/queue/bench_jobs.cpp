@@ -32,12 +32,6 @@ using namespace quillo::bench;
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
-double MsSince(TClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
-}
-
 void Report(const std::string& caption, const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }

@@ -7,6 +7,7 @@
 //
 //   bench_queue_commands [N] [FILES]     (defaults: 100,000 tasks, a folder of 20,000 files)
 
+#include "common/BenchSupport.h"
 #include "core/queue/AddFiles.h"
 #include "core/queue/QueueCommands.h"
 #include "core/queue/Scheduler.h"
@@ -22,14 +23,9 @@
 #include <string>
 
 using namespace quillo;
+using namespace quillo::bench;
 
 namespace {
-
-using TClock = std::chrono::steady_clock;
-
-double MsSince(TClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
-}
 
 void Fill(TUploadQueue& q, int n, const std::string& folder) {
     std::vector<TUploadJobData> tasks(static_cast<std::size_t>(n));

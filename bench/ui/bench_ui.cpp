@@ -58,12 +58,6 @@ using namespace quillo::bench;
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
-double MsSince(TClock::time_point Start) {
-    return std::chrono::duration<double, std::milli>(TClock::now() - Start).count();
-}
-
 // Processor time of this thread, in ms: what the user-interface thread spent itself, without
 // the waits for the disk (the jobs-file write ends with fsync) that make wall times jump on a
 // busy machine.

@@ -6,15 +6,10 @@
 
 service_start_for_gui
 quillo_start
-xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
-xdotool windowfocus --sync "$MAIN_WINDOW"
+focus_main
 sleep 6 # the first Queued task starts and reports progress
 shot main-queue-nothing-selected "$MAIN_WINDOW"
 
-keys() {
-  xdotool key --delay 120 "$@"
-  sleep 0.5
-}
 keys Tab Down Down # the third row
 sleep 1
 shot main-queue-uploading-selected "$MAIN_WINDOW"

@@ -3,12 +3,7 @@
 # tree has the focus at the start, Down chooses "Finished", Tab moves into the list.
 
 quillo_start
-xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
-xdotool windowfocus --sync "$MAIN_WINDOW"
-keys() {
-  xdotool key --delay 120 "$@"
-  sleep 0.5
-}
+focus_main
 keys Down Tab Down shift+Down # "Finished", its first two entries
 # The window's place on the screen, menu bar included (the menu is a window of its own, so the
 # picture is a part of the screen).

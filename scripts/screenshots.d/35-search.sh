@@ -3,8 +3,7 @@
 # light red).
 
 quillo_start
-xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
-xdotool windowfocus --sync "$MAIN_WINDOW"
+focus_main
 xdotool key ctrl+f
 sleep 0.5
 xdotool type --delay 120 '*rep'

@@ -3,12 +3,7 @@
 # focus when it opens.
 
 quillo_start
-xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
-xdotool windowfocus --sync "$MAIN_WINDOW"
-keys() {
-  xdotool key --delay 150 "$@"
-  sleep 0.5
-}
+focus_main
 keys Down Tab Down # "Finished", its first entry
 xdotool mousemove --window "$MAIN_WINDOW" 420 195 click 3
 sleep 0.8

@@ -7,13 +7,8 @@ mkdir -p "$NEW"
 head -c 5242880 /dev/urandom >"$NEW/summer-video.mp4"
 head -c 1048576 /dev/urandom >"$NEW/slides.odp"
 quillo_start
-xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
-xdotool windowfocus --sync "$MAIN_WINDOW"
+focus_main
 
-keys() {
-  xdotool key --delay 150 "$@"
-  sleep 0.5
-}
 keys Tab Down # the second row of the queue
 keys ctrl+Return
 DIALOG=$(wait_window '^Upload Task Properties$')

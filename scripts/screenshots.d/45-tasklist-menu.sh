@@ -2,8 +2,7 @@
 
 service_start_for_gui
 quillo_start
-xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
-xdotool windowfocus --sync "$MAIN_WINDOW"
+focus_main
 xdotool key --delay 150 Tab Down Down
 sleep 0.5
 xdotool key Menu

@@ -102,3 +102,15 @@ click() {
   xdotool mousemove --window "${3:-$MAIN_WINDOW}" "$1" "$2" click 1
   sleep 0.3
 }
+
+# focus_main: brings the main window to the front with the keyboard focus.
+focus_main() {
+  xdotool windowactivate --sync "$MAIN_WINDOW" >/dev/null 2>&1 || true
+  xdotool windowfocus --sync "$MAIN_WINDOW"
+}
+
+# keys KEY...: types keys the way a person does, then lets the window catch up.
+keys() {
+  xdotool key --delay 150 "$@"
+  sleep 0.5
+}
