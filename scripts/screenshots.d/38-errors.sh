@@ -12,6 +12,11 @@ DIALOG=$(wait_window '^Export Links As$' 10)
 xdotool type --window "$DIALOG" --delay 60 '/proc/quillo-links.txt'
 sleep 0.5
 keys Return
+# The picture waits until the dialog is gone and the report has been drawn.
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^Export Links As$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
 sleep 1
 shot errors "$MAIN_WINDOW"
 quillo_stop

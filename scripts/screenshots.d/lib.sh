@@ -26,7 +26,8 @@ quillo_start() {
   "$QUILLO" "$@" >>"$SCRATCH/quillo.log" 2>&1 &
   QUILLO_PID=$!
   MAIN_WINDOW=$(wait_window '^Quillo Uploader$')
-  sleep 0.5
+  # The drop window maps a moment after the main window: let both draw themselves.
+  sleep 1.5
 }
 
 # quillo_stop: ends the program the way a user does (File > Exit), then makes sure it is gone.

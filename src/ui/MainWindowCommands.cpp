@@ -181,8 +181,15 @@ void TMainWindow::CreateQueueCommandActions() {
     // The keypad's Enter opens the properties as well as the main Return key does.
     act_tasksproperties->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
-    // A tool button drops a trailing "..." from the caption it is given by default.
-    act_newtasks->setIconText(act_newtasks->text().remove(QLatin1Char('&')));
+    // A tool button drops a trailing "..." from the caption it is given by default: the button
+    // shows the caption itself, also once a language file has replaced it.
+    const auto keepDots = [Action = act_newtasks] {
+        const QString shown = Action->text().remove(QLatin1Char('&'));
+        if (Action->iconText() != shown)
+            Action->setIconText(shown);
+    };
+    keepDots();
+    connect(act_newtasks, &QAction::changed, this, keepDots);
     // Up and Down sit only on the tool bar, which the keyboard cannot reach.
     act_movetasksup->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
     act_movetasksdown->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Down));
