@@ -9,14 +9,24 @@ xdotool mousemove --window "$MAIN_WINDOW" 420 195 click 3
 sleep 0.8
 keys Down Down Down Down Right Down Down Return # Export links to a TXT file > Export All
 DIALOG=$(wait_window '^Export Links As$' 10)
-xdotool type --window "$DIALOG" --delay 60 '/proc/quillo-links.txt'
+# Pasted from the test display's own clipboard: typed key by key, the field's completer starts
+# listing /proc after its first letters and the rest of the name is lost.
+xdotool windowactivate --sync "$DIALOG" >/dev/null 2>&1 || true
+printf '%s' '/proc/quillo-links.txt' | xclip -selection clipboard
+keys ctrl+a ctrl+v
 sleep 0.5
-keys Return
+keys alt+s # Save
 # The picture waits until the dialog is gone and the report has been drawn.
-for _ in $(seq 100); do
+for _ in $(seq 50); do
   xdotool search --onlyvisible --name '^Export Links As$' >/dev/null 2>&1 || break
   sleep 0.1
 done
-sleep 1
-shot errors "$MAIN_WINDOW"
+if xdotool search --onlyvisible --name '^Export Links As$' >/dev/null 2>&1; then
+  # Qt's own file dialog refuses a folder it cannot write into, so no error reaches the report.
+  echo "screenshots: the file dialog kept the unwritable name; no picture of the error report" >&2
+  keys Escape
+else
+  sleep 1
+  shot errors "$MAIN_WINDOW"
+fi
 quillo_stop

@@ -43,9 +43,19 @@ quillo_stop() {
 # shot NAME [WINDOW-ID]: writes OUT/NAME.png of the window (the whole screen without an id).
 # Menus and pop-ups are their own windows: shoot the screen, or crop with 'shot_area'.
 shot() {
-  local name=$1 id=${2:-root}
+  local name=$1 id=${2:-root} x y w h
   sleep 0.3
-  import -silent -window "$id" "$OUT/$name.png"
+  if [ "$id" = root ]; then
+    import -silent -window root "$OUT/$name.png"
+  else
+    # The window's place on the screen, cut from the screen itself: what a person sees there,
+    # windows above it (the drop window, a dialog) included. Grabbing the window alone draws
+    # the windows that cover it as black boxes.
+    eval "$(xwininfo -id "$id" | sed -n 's/^ *Absolute upper-left X: *\(-*[0-9]*\)/x=\1/p;
+      s/^ *Absolute upper-left Y: *\(-*[0-9]*\)/y=\1/p; s/^ *Width: *\([0-9]*\)/w=\1/p;
+      s/^ *Height: *\([0-9]*\)/h=\1/p')"
+    import -silent -window root -crop "${w}x${h}+${x}+${y}" +repage "$OUT/$name.png"
+  fi
   echo "screenshots: $OUT/$name.png" >&2
 }
 
