@@ -42,6 +42,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,18 +80,22 @@ TOptions ParseOptions(int argc, char** argv) {
         else if (name == "--idle-seconds")
             o.IdleSeconds = std::max(1.0, std::atof(value));
         else {
-            std::fprintf(stderr,
-                         "usage: bench_desktop [--tasks N] [--rounds R] [--uploads K] [--size BYTES] "
-                         "[--idle-seconds S]\n");
+            std::fprintf(stderr, "usage: bench_desktop [--tasks N] [--rounds R] [--uploads K] [--size BYTES] "
+                                 "[--idle-seconds S]\n");
             std::exit(2);
         }
     }
     return o;
 }
 
+// Ends the run through the destructors, so the program, the service and the X server are
+// stopped and the temporary folder goes.
+struct EBenchFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 [[noreturn]] void Fail(const std::string& Text) {
-    std::fprintf(stderr, "bench_desktop: %s\n", Text.c_str());
-    std::exit(1);
+    throw EBenchFailure(Text);
 }
 
 double EpochSeconds() {
@@ -240,7 +245,7 @@ public:
 private:
     bool Painted() const {
         QFile f(FEvents);
-        return f.open(QIODevice::ReadOnly) && f.readAll().contains("\npainted tasks\n");
+        return f.open(QIODevice::ReadOnly) && ("\n" + f.readAll()).contains("\npainted tasks\n");
     }
 
     QString FRoot, FEvents, FLog;
@@ -259,10 +264,11 @@ QString FreshHome(const QString& Root, const QString& Jobs) {
     return home;
 }
 
-// Samples the thread's processor time every kSampleMs until Done (asked every few samples)
-// returns true or the program ends.
-void Sample(qint64 Pid, std::vector<TSample>& Samples, double Seconds,
-            const std::function<bool()>& Done = [] { return false; }) {
+// Samples the user-interface thread's processor time every kSampleMs for Seconds, or until Done
+// (asked every few samples) returns true; fails when the program has ended.
+void Sample(
+    qint64 Pid, std::vector<TSample>& Samples, double Seconds,
+    const std::function<bool()>& Done = [] { return false; }) {
     const auto start = TClock::now();
     for (int n = 0; MsSince(start) < Seconds * 1000; ++n) {
         const double epoch = EpochSeconds();
@@ -277,14 +283,16 @@ void Sample(qint64 Pid, std::vector<TSample>& Samples, double Seconds,
 }
 
 // The log's "time" of the entries whose path is Path, in log order.
-std::vector<double> EntryTimes(const TBrimvaultService& Service, const QString& Path, int64_t* Bytes = nullptr) {
+std::vector<double> EntryTimes(const TBrimvaultService& Service, const QString& Path,
+                               int64_t* Bytes = nullptr) {
     std::vector<double> times;
     for (const QJsonObject& e : Service.HttpRequests(Path)) {
         times.push_back(e.value(QStringLiteral("time")).toDouble());
         if (Bytes)
             *Bytes += e.value(QStringLiteral("body_size")).toInteger();
         if (e.value(QStringLiteral("status")).toInt() != 200)
-            Fail("an upload was refused: " + e.value(QStringLiteral("reply")).toString().toStdString());
+            Fail("the service refused " + Path.toStdString() + ": " +
+                 e.value(QStringLiteral("reply")).toString().toStdString());
     }
     return times;
 }
@@ -297,9 +305,7 @@ std::string Ratio(double Value, double Reference) {
     return text;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const TOptions options = ParseOptions(argc, argv);
     QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/quillo-bench-desktop-XXXXXX"));
     if (!scratch.isValid())
@@ -354,16 +360,18 @@ int main(int argc, char** argv) {
     std::printf("start of quillo under Xvfb with %d tasks and %d finished: %.1f ms to the painted task list "
                 "(median of %zu)\n",
                 options.Tasks, options.Tasks, big, bigStarts.size());
-    std::printf("  reference: the same start with an empty data folder %.1f ms (ratio %s); the jobs-file load "
-                "alone %.1f ms; beyond the empty start and the load %.1f ms\n",
-                empty, Ratio(big, empty).c_str(), load, big - empty - load);
+    std::printf(
+        "  reference: the same start with an empty data folder %.1f ms (ratio %s); the jobs-file load "
+        "alone %.1f ms; beyond the empty start and the load %.1f ms\n",
+        empty, Ratio(big, empty).c_str(), load, big - empty - load);
     std::fflush(stdout);
 
     // The uploads: K big files queued on top of the big queue, K at once, no speed limit. The
     // stand-in neither keeps nor hashes what it receives, so that it is not what limits the rate.
     TBrimvaultService service;
     TBrimvaultServiceOptions serviceOptions;
-    serviceOptions.Faults = {{QStringLiteral("store_uploads"), false}, {QStringLiteral("hash_uploads"), false}};
+    serviceOptions.Faults = {{QStringLiteral("store_uploads"), false},
+                             {QStringLiteral("hash_uploads"), false}};
     if (!service.Start(serviceOptions))
         Fail(service.ErrorText().toStdString());
     const QString uploadHome = FreshHome(root, {});
@@ -382,8 +390,8 @@ int main(int argc, char** argv) {
         task.Method = "HTTP Method";
         head.push_back(std::move(task));
     }
-    WriteBigJobsFile((uploadHome + QStringLiteral("/quillo.jobs")).toStdString(), options.Tasks, "bench_desktop",
-                     std::move(head));
+    WriteBigJobsFile((uploadHome + QStringLiteral("/quillo.jobs")).toStdString(), options.Tasks,
+                     "bench_desktop", std::move(head));
     UpdateSettings([&](TAppSettings& s) {
         s.UploadManager.ParallelThreads = options.Uploads;
         s.UploadManager.SpeedLimit = 0;
@@ -419,11 +427,12 @@ int main(int argc, char** argv) {
     const TCpuFigures transfers = BusiestSecond(busy, from, first);
     const TCpuFigures batch = BusiestSecond(busy, from - 1, last + 1);
     const TCpuFigures resting = BusiestSecond(idle, 0, 1e300);
-    std::printf("user-interface thread while %d uploads of %.0f MiB run at full loopback speed (%d at once, no "
-                "limit), with the %d tasks queued: busiest 1-s window %.0f ms of processor time (goal under "
-                "100 ms); on average %.0f ms per second over the %.1f s until the first upload ended\n",
-                options.Uploads, double(options.Size) / 1048576, options.Uploads, options.Tasks,
-                transfers.BusiestMs, transfers.AverageMs, transfers.SpanSeconds);
+    std::printf(
+        "user-interface thread while %d uploads of %.0f MiB run at full loopback speed (%d at once, no "
+        "limit), with the %d tasks queued: busiest 1-s window %.0f ms of processor time (goal under "
+        "100 ms); on average %.0f ms per second over the %.1f s until the first upload ended\n",
+        options.Uploads, double(options.Size) / 1048576, options.Uploads, options.Tasks, transfers.BusiestMs,
+        transfers.AverageMs, transfers.SpanSeconds);
     std::printf("  the whole batch, from 1 s before the uploads began to 1 s after the last one ended (the "
                 "launch, each success written into the jobs file and moved into the finished list): busiest "
                 "1-s window %.0f ms, on average %.0f ms per second over %.1f s\n",
@@ -433,8 +442,20 @@ int main(int argc, char** argv) {
                 resting.BusiestMs, resting.AverageMs, resting.SpanSeconds,
                 Ratio(transfers.BusiestMs, resting.BusiestMs).c_str(),
                 Ratio(batch.BusiestMs, resting.BusiestMs).c_str(), 1000.0 / double(sysconf(_SC_CLK_TCK)));
-    std::printf("  upload throughput: %.1f MB in %.2f s from the server list to the last answer = %.1f MB/s in "
-                "total\n",
-                double(bytes) / 1e6, last - from, double(bytes) / 1e6 / std::max(last - from, 1e-3));
+    std::printf(
+        "  upload throughput: %.1f MB in %.2f s from the server list to the last answer = %.1f MB/s in "
+        "total\n",
+        double(bytes) / 1e6, last - from, double(bytes) / 1e6 / std::max(last - from, 1e-3));
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const EBenchFailure& e) {
+        std::fprintf(stderr, "bench_desktop: %s\n", e.what());
+        return 1;
+    }
 }
