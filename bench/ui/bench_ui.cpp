@@ -19,6 +19,7 @@
 //
 //   bench_ui [N]
 
+#include "BigQueue.h"
 #include "common/BenchSupport.h"
 #include "core/app/Settings.h"
 #include "core/queue/AddFiles.h"
@@ -94,36 +95,6 @@ void UntilPainted(TPaintCounter& Counter) {
     const auto start = TClock::now();
     while (Counter.Paints == 0 && MsSince(start) < 1000)
         QApplication::processEvents();
-}
-
-void WriteJobs(const std::string& File, int N) {
-    TUploadQueue q;
-    std::vector<TUploadJobData> tasks;
-    std::vector<TFinishedUploadJobData> finished;
-    for (int i = 0; i < N; ++i) {
-        TUploadJobData t;
-        t.State = i % 3 == 2 ? jsError : jsDelayed;
-        t.FileName = "/home/user/Videos/holiday-2026/clip-" + std::to_string(100000 + i) + ".mp4";
-        t.FileSize = 700'000'000LL + i;
-        t.Method = i % 5 ? "HTTP Method" : "FTP Method";
-        if (t.State == jsError)
-            t.StatusText = "Socket Error # 10054 Connection reset by peer.";
-        tasks.push_back(std::move(t));
-        TFinishedUploadJobData f;
-        f.FileName = "/home/user/Pictures/2026/img-" + std::to_string(100000 + i) + ".jpg";
-        f.FileSize = 3'000'000 + i;
-        f.EndTime = 46000.5 + i / 1440.0;
-        f.Method = "HTTP Method";
-        f.Result = "download-link=http://www.brimvault.com/d/" + std::to_string(i) +
-                   "\r\nkill-link=http://www.brimvault.com/k/" + std::to_string(i) +
-                   "\r\nMD5=0123456789abcdef";
-        finished.push_back(std::move(f));
-    }
-    q.AppendAll(std::move(tasks), std::move(finished));
-    if (!SaveJobs(q, File, {})) {
-        std::fprintf(stderr, "bench_ui: cannot write %s\n", File.c_str());
-        std::exit(1);
-    }
 }
 
 // A window-less queue of the same jobs file with its own scheduler: the reference for the
@@ -259,7 +230,7 @@ int main(int argc, char** argv) {
     });
     QDir().mkpath(QString::fromStdString(root + "/home"));
     const std::string jobs = root + "/home/quillo.jobs";
-    WriteJobs(jobs, n);
+    WriteBigJobsFile(jobs, n, "bench_ui");
 
     // References: the jobs file loaded and written back alone.
     std::vector<double> loads, saves, loadCpus, saveCpus;

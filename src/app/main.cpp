@@ -14,9 +14,11 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QPointer>
 #include <QStringList>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -24,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace quillo;
@@ -122,6 +125,30 @@ void RecordTestEvent(const QString& Line) {
     if (file.open(QIODevice::Append | QIODevice::Text))
         file.write((Line + QLatin1Char('\n')).toUtf8());
 }
+
+// Test hook: records Line once Widget has been painted for the first time. The line is queued
+// behind the paint, so it also follows the window's flush to the screen: what a user sees.
+class TFirstPaintReport final : public QObject {
+public:
+    TFirstPaintReport(QWidget* Widget, QString Line) : QObject(Widget), FLine(std::move(Line)) {
+        Widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        if (Event->type() == QEvent::Paint) {
+            Watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [this] {
+                RecordTestEvent(FLine);
+                deleteLater();
+            });
+        }
+        return false;
+    }
+
+private:
+    QString FLine;
+};
 
 // The translators' template: the windows are built offscreen on a throw-away data folder with the
 // default settings, so neither the user's files nor a running Quillo are touched.
@@ -236,6 +263,8 @@ int main(int argc, char** argv) {
         RecordTestEvent(
             QStringLiteral("languages-folder %1").arg(QString::fromStdString(InstalledLanguageFolder())));
     });
+    if (qEnvironmentVariableIsSet("QUILLO_TEST_EVENTS"))
+        new TFirstPaintReport(mainWindow->ListViewUploadJobs->viewport(), QStringLiteral("painted tasks"));
     if (!files.empty())
         QTimer::singleShot(0, mainWindow, [addFiles, files] { addFiles(files); });
 
