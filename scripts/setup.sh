@@ -14,7 +14,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   python3 python3-pyftpdlib
   tinyproxy dante-server ftp-proxy
-  xvfb xauth xdotool x11-utils trayer openbox
+  xvfb xauth xdotool x11-utils trayer openbox xclip
   libxcb1-dev
   curl coreutils procps iproute2
   dpkg-dev appstream desktop-file-utils lintian
