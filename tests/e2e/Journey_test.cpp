@@ -6,11 +6,13 @@
 #include "DesktopFixture.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
+#include "core/queue/FinishedLinks.h"
 #include "core/queue/JobsFile.h"
 #include "core/queue/UploadQueue.h"
 #include "support/BrimvaultService.h"
 
 #include <QJsonArray>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QRect>
 
@@ -141,7 +143,8 @@ protected:
                  QStringLiteral("8"), QStringLiteral("click"), QStringLiteral("3")});
         ASSERT_TRUE(WaitFor([&] {
             const QStringList now = ViewableWindowsOf(P);
-            return std::any_of(now.begin(), now.end(), [&](const QString& Id) { return !before.contains(Id); });
+            return std::any_of(now.begin(), now.end(),
+                               [&](const QString& Id) { return !before.contains(Id); });
         })) << "no tray menu opened";
         QThread::msleep(300);
         this->Keys(Keys);
@@ -197,7 +200,8 @@ protected:
         for (const QJsonObject& e : FService.HttpRequests(QStringLiteral("/cgi-bin/upload.cgi"))) {
             if (e.value(QStringLiteral("status")).toInt() != 200)
                 continue;
-            for (const QString& line : e.value(QStringLiteral("reply")).toString().split(QStringLiteral("\r\n")))
+            for (const QString& line :
+                 e.value(QStringLiteral("reply")).toString().split(QStringLiteral("\r\n")))
                 if (line.startsWith(Kind + QStringLiteral(": ")))
                     links << line.mid(Kind.size() + 2).trimmed();
         }
@@ -206,8 +210,9 @@ protected:
 
     // The clipboard of the test's display, as another program pasting from it gets it.
     QStringList ClipboardLines() const {
-        const TToolRun run = RunTool(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                                               QStringLiteral("clipboard")});
+        const TToolRun run =
+            RunTool(QStringLiteral("xclip"),
+                    {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
         return run.Output.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
     }
 
@@ -221,12 +226,33 @@ protected:
         Keys({QStringLiteral("End"), QStringLiteral("Tab"), QStringLiteral("ctrl+a")});
     }
 
+    // The finished uploads as the jobs file keeps them: the links the service handed out, each
+    // serving exactly the bytes of its local file; Methods by file name.
+    void ExpectFinishedUploads(const QMap<QString, QString>& Methods) const {
+        quillo::TUploadQueue q;
+        LoadSaved(q);
+        ASSERT_EQ(q.FinishedCount(), std::size_t(Methods.size()));
+        QStringList links;
+        for (std::size_t i = 0; i < q.FinishedCount(); ++i) {
+            const quillo::TFinishedUploadJobData& r = q.Finished(i);
+            const QString file = QString::fromStdString(r.FileName);
+            const QString link = QString::fromStdString(quillo::DownloadLink(r));
+            SCOPED_TRACE(file.toStdString());
+            EXPECT_EQ(QString::fromStdString(r.Method), Methods.value(file, QStringLiteral("?")));
+            const QByteArray served = Fetch(link);
+            EXPECT_TRUE(served == Contents(file))
+                << link.toStdString() << " serves " << served.size() << " bytes, not those of the file";
+            links << link;
+        }
+        EXPECT_EQ(LineSet(links), LineSet(ServiceLinks(QStringLiteral("DOWNLOAD"))));
+    }
+
     QByteArray Fetch(const QString& Url) const {
         const QString out = FRoot + QStringLiteral("/fetched.bin");
         QFile::remove(out);
-        const TToolRun run = RunTool(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-f"),
-                                                              QStringLiteral("--noproxy"), QStringLiteral("*"),
-                                                              QStringLiteral("-o"), out, Url});
+        const TToolRun run = RunTool(QStringLiteral("curl"),
+                                     {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("--noproxy"),
+                                      QStringLiteral("*"), QStringLiteral("-o"), out, Url});
         return run.ExitCode == 0 ? Contents(out) : QByteArray();
     }
 
@@ -276,17 +302,20 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
     AddFile(main, ftpFile, QStringLiteral("Home"));
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(WaitForFinished(2)) << "the two uploads did not finish";
-    {
-        quillo::TUploadQueue q;
-        LoadSaved(q);
-        QMap<QString, QString> methods;
-        for (std::size_t i = 0; i < q.FinishedCount(); ++i)
-            methods[QString::fromStdString(q.Finished(i).FileName)] = QString::fromStdString(q.Finished(i).Method);
-        EXPECT_EQ(methods.value(httpFile), QStringLiteral("HTTP Method"));
-        EXPECT_EQ(methods.value(ftpFile), QStringLiteral("FTP Method"));
-    }
+    QMap<QString, QString> methods{{httpFile, QStringLiteral("HTTP Method")},
+                                   {ftpFile, QStringLiteral("FTP Method")}};
+    ExpectFinishedUploads(methods);
     // The HTTP one came as a form post, the FTP one by STOR on the account and a commit.
-    EXPECT_FALSE(FService.HttpRequests(QStringLiteral("/cgi-bin/upload.cgi")).isEmpty());
+    QStringList posted;
+    for (const QJsonObject& e : FService.HttpRequests(QStringLiteral("/cgi-bin/upload.cgi")))
+        if (e.value(QStringLiteral("method")).toString() == QStringLiteral("POST"))
+            posted << e.value(QStringLiteral("form"))
+                          .toObject()
+                          .value(QStringLiteral("file"))
+                          .toObject()
+                          .value(QStringLiteral("filename"))
+                          .toString();
+    EXPECT_EQ(posted, QStringList{QStringLiteral("holiday photos.zip")});
     EXPECT_TRUE(FService.FtpCommandLines().contains(QStringLiteral("USER user")));
     EXPECT_EQ(FService.ReadAccountFile(QStringLiteral("user"), QStringLiteral("band-rehearsal.mp3")),
               Contents(ftpFile));
@@ -301,14 +330,9 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
     EXPECT_TRUE(WaitFor([&] {
         copied = ClipboardLines();
         return copied.size() == 2;
-    })) << "clipboard: " << copied.join(QLatin1Char('|')).toStdString();
+    })) << "clipboard: "
+        << copied.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(LineSet(copied), LineSet(downloads));
-    for (const QString& link : copied) {
-        const QByteArray served = Fetch(link);
-        EXPECT_TRUE(served == Contents(httpFile) || served == Contents(ftpFile))
-            << link.toStdString() << " serves " << served.size() << " bytes of neither file";
-    }
-    EXPECT_NE(Fetch(copied.value(0)), Fetch(copied.value(1)));
 
     // 5. Every link exported (the list's menu: Export links to a TXT file > Export All), to a
     // file name typed into the save dialog; the extension comes from the filter.
@@ -325,7 +349,8 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
     {
         const QString text = QString::fromUtf8(Contents(exported + QStringLiteral(".txt")));
         for (const QString& link : downloads + deletes)
-            EXPECT_TRUE(text.contains(link)) << link.toStdString() << " missing from:\n" << text.toStdString();
+            EXPECT_TRUE(text.contains(link)) << link.toStdString() << " missing from:\n"
+                                             << text.toStdString();
         EXPECT_TRUE(text.contains(QStringLiteral("holiday photos.zip")));
         EXPECT_TRUE(text.contains(QStringLiteral("band-rehearsal.mp3")));
     }
@@ -341,7 +366,8 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
     EXPECT_EQ(SavedSettings().General.LanguageFile, "German");
     MenuItem(main, QStringLiteral("x"), QStringLiteral("s"));
     languages = WaitForWindow(QStringLiteral("Sprache wählen"));
-    ASSERT_FALSE(languages.isEmpty()) << "no German caption: Extras > Sprache... opened no \"Sprache wählen\"";
+    ASSERT_FALSE(languages.isEmpty())
+        << "no German caption: Extras > Sprache... opened no \"Sprache wählen\"";
     Keys({QStringLiteral("ctrl+space"), QStringLiteral("Return")}); // German unselected: no language
     ASSERT_TRUE(WaitForWindowGone(languages));
     EXPECT_EQ(SavedSettings().General.LanguageFile, "");
@@ -364,13 +390,15 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
         return !drop.isEmpty();
     })) << "the tray menu did not show the drop window";
     const QString droppedFile = File(QStringLiteral("scans-march.pdf"), 250000);
-    const TToolRun dragged =
-        RunTool(QStringLiteral(XDND_SOURCE_PROGRAM), {drop, droppedFile});
+    const TToolRun dragged = RunTool(QStringLiteral(XDND_SOURCE_PROGRAM), {drop, droppedFile});
     ASSERT_EQ(dragged.ExitCode, 0) << "the drop window did not take the file";
-    const QString props = WaitForWindow(QStringLiteral("(Eigenschaften der neuen Upload-Aufgabe|New Upload Task Properties)"));
+    const QString props =
+        WaitForWindow(QStringLiteral("(Eigenschaften der neuen Upload-Aufgabe|New Upload Task Properties)"));
     ASSERT_FALSE(props.isEmpty()) << "no properties dialog for the dropped file";
     Keys({QStringLiteral("Return")}); // OK, with the method used last (FTP)
     ASSERT_TRUE(WaitForFinished(3)) << "the dropped file did not upload";
+    methods.insert(droppedFile, QStringLiteral("FTP Method"));
+    ExpectFinishedUploads(methods);
     main = WaitForMainWindow();
     ASSERT_FALSE(main.isEmpty()) << "after OK on a dropped file the window did not come up";
 
@@ -418,13 +446,9 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
     EXPECT_TRUE(WaitFor([&] {
         copied = ClipboardLines();
         return LineSet(copied) == LineSet(allDownloads);
-    })) << "clipboard after the restart: " << copied.join(QLatin1Char('|')).toStdString();
-    for (const QString& link : allDownloads) {
-        const QByteArray served = Fetch(link);
-        EXPECT_TRUE(served == Contents(httpFile) || served == Contents(ftpFile) || served == Contents(droppedFile))
-            << link.toStdString();
-    }
-    EXPECT_EQ(Fetch(allDownloads.last()), Contents(droppedFile));
+    })) << "clipboard after the restart: "
+        << copied.join(QLatin1Char('|')).toStdString();
+    ExpectFinishedUploads(methods);
     MenuItem(main, QStringLiteral("t"), QStringLiteral("l"));
     EXPECT_FALSE(WaitForWindow(QStringLiteral("Select Language")).isEmpty())
         << "the second start is not in English";

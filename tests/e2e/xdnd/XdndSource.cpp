@@ -61,17 +61,17 @@ public:
         FRoot = xcb_setup_roots_iterator(xcb_get_setup(FC)).data->root;
         for (auto& [atom, name] :
              std::initializer_list<std::pair<xcb_atom_t*, const char*>>{{&XdndAware, "XdndAware"},
-                                                                      {&XdndSelection, "XdndSelection"},
-                                                                      {&XdndEnter, "XdndEnter"},
-                                                                      {&XdndPosition, "XdndPosition"},
-                                                                      {&XdndStatus, "XdndStatus"},
-                                                                      {&XdndLeave, "XdndLeave"},
-                                                                      {&XdndDrop, "XdndDrop"},
-                                                                      {&XdndFinished, "XdndFinished"},
-                                                                      {&XdndActionCopy, "XdndActionCopy"},
-                                                                      {&UriList, "text/uri-list"},
-                                                                      {&Targets, "TARGETS"},
-                                                                      {&Stamp, "_QUILLO_XDND_STAMP"}})
+                                                                        {&XdndSelection, "XdndSelection"},
+                                                                        {&XdndEnter, "XdndEnter"},
+                                                                        {&XdndPosition, "XdndPosition"},
+                                                                        {&XdndStatus, "XdndStatus"},
+                                                                        {&XdndLeave, "XdndLeave"},
+                                                                        {&XdndDrop, "XdndDrop"},
+                                                                        {&XdndFinished, "XdndFinished"},
+                                                                        {&XdndActionCopy, "XdndActionCopy"},
+                                                                        {&UriList, "text/uri-list"},
+                                                                        {&Targets, "TARGETS"},
+                                                                        {&Stamp, "_QUILLO_XDND_STAMP"}})
             *atom = Atom(FC, name);
         FWindow = xcb_generate_id(FC);
         const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -169,8 +169,7 @@ private:
             return false;
         }
         TReply<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
-            FC,
-            xcb_translate_coordinates(FC, FTarget, FRoot, int16_t(g->width / 2), int16_t(g->height / 2)),
+            FC, xcb_translate_coordinates(FC, FTarget, FRoot, int16_t(g->width / 2), int16_t(g->height / 2)),
             nullptr));
         if (!t)
             return false;
