@@ -183,6 +183,16 @@ void TFileReader::ReadExactly(char* Out, int64_t Count, int64_t At) {
     CheckUnchanged();
 }
 
+const TFileReader::TBlock& TFileReader::BlockAt(int64_t At) {
+    if (!FBlocks[FCurrent].Holds(At)) {
+        if (FBlocks[1 - FCurrent].Holds(At))
+            FCurrent = 1 - FCurrent; // a step back into the block before
+        else
+            FillBlock(At);
+    }
+    return FBlocks[FCurrent];
+}
+
 int64_t TFileReader::Read(void* Buffer, int64_t Count) {
     if (Count <= 0)
         return 0;
@@ -195,17 +205,28 @@ int64_t TFileReader::Read(void* Buffer, int64_t Count) {
     int64_t Done = 0;
     while (Done < Count) {
         const int64_t At = Position + Done;
-        if (!FBlocks[FCurrent].Holds(At)) {
-            if (FBlocks[1 - FCurrent].Holds(At))
-                FCurrent = 1 - FCurrent; // a step back into the block before
-            else
-                FillBlock(At);
-        }
-        const TBlock& B = FBlocks[FCurrent];
+        const TBlock& B = BlockAt(At);
         const int64_t N = std::min(Count - Done, B.Start + B.Length - At);
         std::memcpy(Out + Done, B.Bytes.data() + (At - B.Start), static_cast<size_t>(N));
         Done += N;
     }
+    Position += Count;
+    FCoveredTo = std::max(FCoveredTo, Position);
+    return Count;
+}
+
+int64_t TFileReader::ReadView(const char*& Data, int64_t Count) {
+    Data = nullptr;
+    if (Count <= 0)
+        return 0;
+    if (Count > WindowEnd - Position)
+        Count = WindowEnd - Position;
+    if (Count == 0)
+        return 0;
+    CheckUnchanged();
+    const TBlock& B = BlockAt(Position);
+    Count = std::min(Count, B.Start + B.Length - Position);
+    Data = B.Bytes.data() + (Position - B.Start);
     Position += Count;
     FCoveredTo = std::max(FCoveredTo, Position);
     return Count;

@@ -46,6 +46,14 @@ public:
     // the check runs on every call all the same.
     int64_t Read(void* Buffer, int64_t Count);
     static constexpr int64_t ReadAheadSize = 1 << 20;
+    // Read without the copy: points Data at up to Count bytes of the read-ahead buffer (never
+    // more than what is left of the current block), moves the position past them and returns
+    // their count, 0 at the window end. The bytes stay valid until the next Read or ReadView.
+    // The same check as Read's runs once per call.
+    int64_t ReadView(const char*& Data, int64_t Count);
+    // Raises EFileStreamError as Read does when the file is no longer the one that was opened;
+    // for a stream that wants to know after its last bytes went out.
+    void CheckUnchanged();
 
     const std::string& FileName() const { return FFileName; }
 
@@ -87,7 +95,8 @@ private:
     };
     class THasher;
 
-    void CheckUnchanged();
+    // Makes the block that holds At (inside the window) the current one; returns it.
+    const TBlock& BlockAt(int64_t At);
     // Reads exactly Count bytes at file offset At, raising when the file is shorter or changed.
     void ReadExactly(char* Out, int64_t Count, int64_t At);
     // Reads the block that starts at file offset At into the other buffer, makes it the current
