@@ -461,6 +461,24 @@ TEST(HttpClient, AFileChangedDuringTheUploadFailsWithAFileError) {
     EXPECT_THROW(Http.PostFormText(Server.Url()), EFileStreamError);
 }
 
+TEST(HttpClient, AFileChangedWhileItsLastPieceIsSentFailsWithAFileError) {
+    TLoopbackHttpServer Server(nullptr);
+    // Smaller than one piece of the body: every byte of it is taken before the first write.
+    const std::string Path = MakeFile("small.bin", Pattern(20000));
+    TIdHTTPEx Http;
+    Http.SetSendBufferSize(4096);
+    Http.SetFileField("FILE1", "", Path);
+    bool Changed = false;
+    Http.Work.OnWork = [&](TWorkMode Mode, int64_t Count) {
+        if (Mode == wmWrite && Count > 1000 && !Changed) {
+            Changed = true;
+            std::ofstream(Path, std::ios::app) << "late bytes";
+        }
+    };
+    EXPECT_THROW(Http.PostFormText(Server.Url()), EFileStreamError);
+    EXPECT_TRUE(Changed);
+}
+
 TEST(HttpClient, AnErrorInAnEventHandlerPropagatesUnchanged) {
     TLoopbackHttpServer Server(nullptr);
     TIdHTTPEx Http;
