@@ -193,14 +193,17 @@ const TFileReader::TBlock& TFileReader::BlockAt(int64_t At) {
     return FBlocks[FCurrent];
 }
 
+int64_t TFileReader::Claim(int64_t Count) {
+    Count = std::clamp<int64_t>(Count, 0, WindowEnd - Position);
+    if (Count > 0)
+        CheckUnchanged();
+    return Count;
+}
+
 int64_t TFileReader::Read(void* Buffer, int64_t Count) {
-    if (Count <= 0)
-        return 0;
-    if (Count > WindowEnd - Position)
-        Count = WindowEnd - Position;
+    Count = Claim(Count);
     if (Count == 0)
         return 0;
-    CheckUnchanged();
     auto* Out = static_cast<char*>(Buffer);
     int64_t Done = 0;
     while (Done < Count) {
@@ -217,13 +220,9 @@ int64_t TFileReader::Read(void* Buffer, int64_t Count) {
 
 int64_t TFileReader::ReadView(const char*& Data, int64_t Count) {
     Data = nullptr;
-    if (Count <= 0)
-        return 0;
-    if (Count > WindowEnd - Position)
-        Count = WindowEnd - Position;
+    Count = Claim(Count);
     if (Count == 0)
         return 0;
-    CheckUnchanged();
     const TBlock& B = BlockAt(Position);
     Count = std::min(Count, B.Start + B.Length - Position);
     Data = B.Bytes.data() + (Position - B.Start);

@@ -95,6 +95,8 @@ private:
     };
     class THasher;
 
+    // Count cut to what is left of the window; runs the change check when that is not 0.
+    int64_t Claim(int64_t Count);
     // Makes the block that holds At (inside the window) the current one; returns it.
     const TBlock& BlockAt(int64_t At);
     // Reads exactly Count bytes at file offset At, raising when the file is shorter or changed.
