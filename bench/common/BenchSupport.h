@@ -7,16 +7,19 @@
 #include <QFile>
 #include <QString>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,54 @@ inline int64_t ReadCharsOfProcess() {
         if (Line.rfind("rchar:", 0) == 0)
             return std::atoll(Line.c_str() + 6);
     return -1;
+}
+
+// Processor time (user + system) in ms: of this process so far, and of the children it has
+// waited for (a timed reference run).
+inline double CpuMs(int Who) {
+    rusage U{};
+    getrusage(Who, &U);
+    return (U.ru_utime.tv_sec + U.ru_stime.tv_sec) * 1e3 + (U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e3;
+}
+inline double ProcessCpuMs() {
+    return CpuMs(RUSAGE_SELF);
+}
+inline double WaitedChildrenCpuMs() {
+    return CpuMs(RUSAGE_CHILDREN);
+}
+
+// Processor time so far, in ms, of the running children of this process named Comm (the
+// stand-in service's "python3"), from /proc; 0 when there is none.
+inline double RunningChildrenCpuMs(const std::string& Comm) {
+    double Ms = 0;
+    const double MsPerTick = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    DIR* Tasks = opendir("/proc/self/task");
+    if (!Tasks)
+        return 0;
+    while (const dirent* Task = readdir(Tasks)) {
+        if (Task->d_name[0] == '.')
+            continue;
+        std::ifstream Children(std::string("/proc/self/task/") + Task->d_name + "/children");
+        for (long Pid = 0; Children >> Pid;) {
+            std::ifstream Stat("/proc/" + std::to_string(Pid) + "/stat");
+            std::string Line;
+            std::getline(Stat, Line);
+            const size_t Open = Line.find('('), Close = Line.rfind(')');
+            if (Open == std::string::npos || Close == std::string::npos ||
+                Line.substr(Open + 1, Close - Open - 1) != Comm)
+                continue;
+            // After the name: state, then fields 4..13, then utime and stime (fields 14, 15).
+            std::istringstream Fields(Line.substr(Close + 2));
+            std::string Field;
+            for (int I = 3; I <= 13 && Fields >> Field; ++I) {
+            }
+            double User = 0, System = 0;
+            if (Fields >> User >> System)
+                Ms += (User + System) * MsPerTick;
+        }
+    }
+    closedir(Tasks);
+    return Ms;
 }
 
 inline double Median(std::vector<double> V) {

@@ -220,6 +220,62 @@ TEST(FileReaderDigest, AFileChangedWhileTheHashCatchesUpFailsInsteadOfMixingVers
     EXPECT_EQ(R.FileDigest(), "");
 }
 
+// Reads of several sizes that go back and forth over the block boundaries, with the hash on:
+// the bytes and the digest must come out as if the file had been read once from the start.
+TEST(FileReaderDigest, ViewsAndStepsBackOverTheBlocksKeepBytesAndDigestExact) {
+    constexpr int64_t Block = TFileReader::ReadAheadSize;
+    const std::string Bytes = Pattern(4 * Block + 12345);
+    const std::string Path = MakeFile(Bytes);
+    for (const int64_t ViewSize : {int64_t{7}, int64_t{65536}, int64_t{300000}, Block + 1}) {
+        SCOPED_TRACE(testing::Message() << "view size " << ViewSize);
+        TFileReader R(Path);
+        R.EnableDigest();
+        std::string Out;
+        bool SteppedBack = false;
+        for (;;) {
+            const int64_t At = R.GetPosition();
+            // Once inside the third block, look back over the boundary before it.
+            if (!SteppedBack && At > 2 * Block + 100) {
+                SteppedBack = true;
+                R.SetPosition(2 * Block - 50);
+                char Back[100];
+                ASSERT_EQ(R.Read(Back, sizeof Back), 100);
+                EXPECT_EQ(std::string(Back, sizeof Back), Bytes.substr(2 * Block - 50, 100));
+                R.SetPosition(At);
+            }
+            const char* Data = nullptr;
+            const int64_t N = R.ReadView(Data, ViewSize);
+            if (N == 0)
+                break;
+            ASSERT_LE(N, ViewSize);
+            // A view never runs over the end of the block it starts in.
+            EXPECT_LE(At % Block + N, Block);
+            Out.append(Data, static_cast<size_t>(N));
+        }
+        EXPECT_TRUE(SteppedBack);
+        EXPECT_EQ(Out.size(), Bytes.size());
+        EXPECT_TRUE(Out == Bytes);
+        EXPECT_EQ(R.FileDigest(), Md5Of(Bytes));
+    }
+}
+
+TEST(FileReader, ViewsAndTheStandAloneCheckSeeAChangedFileToo) {
+    const std::string Path = MakeFile(Hundred());
+    for (const bool ByView : {true, false}) {
+        std::ofstream(Path, std::ios::binary | std::ios::trunc) << Hundred();
+        TFileReader R(Path);
+        const char* Data = nullptr;
+        ASSERT_EQ(R.ReadView(Data, 50), 50);
+        EXPECT_EQ(std::string(Data, 50), Hundred().substr(0, 50));
+        EXPECT_NO_THROW(R.CheckUnchanged());
+        std::ofstream(Path, std::ios::app) << "more";
+        if (ByView)
+            EXPECT_THROW(R.ReadView(Data, 50), EFileStreamError);
+        else
+            EXPECT_THROW(R.CheckUnchanged(), EFileStreamError);
+    }
+}
+
 TEST(FileReaderDigest, TheSignatureNamesSizeAndModificationTime) {
     const std::string Path = MakeFile(Hundred());
     struct timeval T[2] = {{1700000000, 5}, {1700000000, 5}};

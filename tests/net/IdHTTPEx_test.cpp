@@ -446,19 +446,33 @@ TEST(HttpClient, BodiesPassThroughTheSendStack) {
 }
 
 TEST(HttpClient, AFileChangedDuringTheUploadFailsWithAFileError) {
-    TLoopbackHttpServer Server(nullptr);
-    const std::string Path = MakeFile("f.bin", Pattern(1 << 20));
-    TIdHTTPEx Http;
-    Http.SetSendBufferSize(4096);
-    Http.SetFileField("FILE1", "", Path);
-    bool Changed = false;
-    Http.Work.OnWork = [&](TWorkMode Mode, int64_t Count) {
-        if (Mode == wmWrite && Count > 100000 && !Changed) {
-            Changed = true;
-            std::ofstream(Path, std::ios::app) << "late bytes";
-        }
+    struct TCase {
+        size_t Size;
+        int64_t ChangeAfter; // body bytes sent
     };
-    EXPECT_THROW(Http.PostFormText(Server.Url()), EFileStreamError);
+    const TCase Cases[] = {
+        {1 << 20, 100000},
+        // Smaller than one piece of the body: every byte of it is taken before the first write,
+        // and the change comes while it goes out.
+        {20000, 1000},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(testing::Message() << "size " << C.Size);
+        TLoopbackHttpServer Server(nullptr);
+        const std::string Path = MakeFile("f.bin", Pattern(C.Size));
+        TIdHTTPEx Http;
+        Http.SetSendBufferSize(4096);
+        Http.SetFileField("FILE1", "", Path);
+        bool Changed = false;
+        Http.Work.OnWork = [&](TWorkMode Mode, int64_t Count) {
+            if (Mode == wmWrite && Count > C.ChangeAfter && !Changed) {
+                Changed = true;
+                std::ofstream(Path, std::ios::app) << "late bytes";
+            }
+        };
+        EXPECT_THROW(Http.PostFormText(Server.Url()), EFileStreamError);
+        EXPECT_TRUE(Changed);
+    }
 }
 
 TEST(HttpClient, AnErrorInAnEventHandlerPropagatesUnchanged) {

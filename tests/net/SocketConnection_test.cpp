@@ -173,6 +173,32 @@ TEST(SocketConnection, StreamsAFileInWritesOfTheConfiguredSize) {
     EXPECT_TRUE(WaitFor([&] { return Peer.Received.load() == 299000; }));
 }
 
+// The stream takes the file a piece at a time; a change made while the last piece is on its
+// way, when nothing is left to read, still fails it.
+TEST(SocketConnection, AFileChangedWhileTheLastPieceGoesOutFailsTheStream) {
+    const int64_t Sizes[] = {20000, 3 * TSocketConnection::StreamPieceSize + 5000};
+    for (const int64_t Size : Sizes) {
+        SCOPED_TRACE(testing::Message() << "size " << Size);
+        TLinePeer Peer(TLinePeer::kSink);
+        const std::string Path = test::MakeScratchDir().toStdString() + "/late.bin";
+        std::ofstream(Path, std::ios::binary) << std::string(static_cast<size_t>(Size), 'x');
+        TFileReader Reader(Path);
+        TSocketConnection C;
+        C.SetSendBufferSize(4096);
+        C.Connect("127.0.0.1", Peer.Port());
+        C.ReadLn();
+        bool Changed = false;
+        C.Work.OnWork = [&](TWorkMode, int64_t Count) {
+            if (!Changed && Count > Size - 5000 && Count < Size) {
+                Changed = true;
+                std::ofstream(Path, std::ios::app) << "late bytes";
+            }
+        };
+        EXPECT_THROW(C.WriteStream(Reader), EFileStreamError);
+        EXPECT_TRUE(Changed);
+    }
+}
+
 TEST(SocketConnection, ReadTimeOutAndClosedPeer) {
     TLinePeer Silent(TLinePeer::kSilent);
     TSocketConnection C;

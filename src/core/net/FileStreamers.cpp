@@ -6,12 +6,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -36,7 +40,78 @@ std::string Signature(int64_t Size, int64_t Seconds, int64_t Nanoseconds) {
 // Bytes hashed per read when the digest has to catch up without the upload reading them.
 constexpr int64_t DigestReadSize = 1 << 20;
 
+// Blocks smaller than this are hashed on the spot while no helper thread is running: a small
+// file is not worth a thread.
+constexpr qsizetype InlineHashSize = 64 * 1024;
+
 } // namespace
+
+// One thread per reader that hashes the blocks in the order they were read, for as long as the
+// reader lives. The reader's thread never waits for it except to reuse a buffer that is still
+// being hashed, or for the result; with two buffers the hash runs without pause as long as the
+// upload keeps up with it.
+class TFileReader::THasher {
+public:
+    explicit THasher(QCryptographicHash& Hash) : FHash(Hash), FThread([this] { Run(); }) {}
+    ~THasher() {
+        {
+            std::lock_guard Guard(FLock);
+            FStop = true;
+        }
+        FWork.notify_one();
+        FThread.join();
+    }
+    THasher(const THasher&) = delete;
+    THasher& operator=(const THasher&) = delete;
+
+    // Queues Bytes (which must stay untouched until Wait(ticket) returns); returns the ticket.
+    uint64_t Add(QByteArrayView Bytes) {
+        uint64_t Ticket;
+        {
+            std::lock_guard Guard(FLock);
+            FQueue.push_back(Bytes);
+            Ticket = ++FAdded;
+        }
+        FWork.notify_one();
+        return Ticket;
+    }
+    // Until every job up to Ticket is hashed.
+    void Wait(uint64_t Ticket) {
+        std::unique_lock Guard(FLock);
+        FDone.wait(Guard, [&] { return FFinished >= Ticket; });
+    }
+    void WaitAll() {
+        std::unique_lock Guard(FLock);
+        FDone.wait(Guard, [&] { return FFinished == FAdded; });
+    }
+
+private:
+    void Run() {
+        std::unique_lock Guard(FLock);
+        for (;;) {
+            FWork.wait(Guard, [&] { return FStop || !FQueue.empty(); });
+            if (FQueue.empty())
+                return; // stopping, and nothing left to hash
+            const QByteArrayView Bytes = FQueue.front();
+            Guard.unlock();
+            FHash.addData(Bytes);
+            Guard.lock();
+            FQueue.pop_front();
+            ++FFinished;
+            FDone.notify_all();
+        }
+    }
+
+    QCryptographicHash& FHash;
+    std::mutex FLock;
+    std::condition_variable FWork;
+    std::condition_variable FDone;
+    std::deque<QByteArrayView> FQueue;
+    uint64_t FAdded = 0;
+    uint64_t FFinished = 0;
+    bool FStop = false;
+    std::thread FThread; // last: starts once the fields above are ready
+};
 
 TFileReader::TFileReader(const std::string& FileName, int64_t Start, int64_t Size) : FFileName(FileName) {
     FFd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
@@ -62,7 +137,7 @@ TFileReader::TFileReader(const std::string& FileName, int64_t Start, int64_t Siz
 }
 
 TFileReader::~TFileReader() {
-    WaitForHash();
+    FHasher.reset();
     if (FFd >= 0)
         ::close(FFd);
 }
@@ -108,22 +183,34 @@ void TFileReader::ReadExactly(char* Out, int64_t Count, int64_t At) {
     CheckUnchanged();
 }
 
+const TFileReader::TBlock& TFileReader::BlockAt(int64_t At) {
+    if (!FBlocks[FCurrent].Holds(At)) {
+        if (FBlocks[1 - FCurrent].Holds(At))
+            FCurrent = 1 - FCurrent; // a step back into the block before
+        else
+            FillBlock(At);
+    }
+    return FBlocks[FCurrent];
+}
+
+int64_t TFileReader::Claim(int64_t Count) {
+    Count = std::clamp<int64_t>(Count, 0, WindowEnd - Position);
+    if (Count > 0)
+        CheckUnchanged();
+    return Count;
+}
+
 int64_t TFileReader::Read(void* Buffer, int64_t Count) {
-    if (Count <= 0)
-        return 0;
-    if (Count > WindowEnd - Position)
-        Count = WindowEnd - Position;
+    Count = Claim(Count);
     if (Count == 0)
         return 0;
-    CheckUnchanged();
     auto* Out = static_cast<char*>(Buffer);
     int64_t Done = 0;
     while (Done < Count) {
         const int64_t At = Position + Done;
-        if (At < FBlockStart || At >= FBlockStart + FBlockLength)
-            FillBlock(At);
-        const int64_t N = std::min(Count - Done, FBlockStart + FBlockLength - At);
-        std::memcpy(Out + Done, FBlock.data() + (At - FBlockStart), static_cast<size_t>(N));
+        const TBlock& B = BlockAt(At);
+        const int64_t N = std::min(Count - Done, B.Start + B.Length - At);
+        std::memcpy(Out + Done, B.Bytes.data() + (At - B.Start), static_cast<size_t>(N));
         Done += N;
     }
     Position += Count;
@@ -131,17 +218,36 @@ int64_t TFileReader::Read(void* Buffer, int64_t Count) {
     return Count;
 }
 
+int64_t TFileReader::ReadView(const char*& Data, int64_t Count) {
+    Data = nullptr;
+    Count = Claim(Count);
+    if (Count == 0)
+        return 0;
+    const TBlock& B = BlockAt(Position);
+    Count = std::min(Count, B.Start + B.Length - Position);
+    Data = B.Bytes.data() + (Position - B.Start);
+    Position += Count;
+    FCoveredTo = std::max(FCoveredTo, Position);
+    return Count;
+}
+
 void TFileReader::FillBlock(int64_t At) {
-    WaitForHash();
+    const int Next = 1 - FCurrent;
+    TBlock& B = FBlocks[Next];
+    // The helper may still be hashing what this buffer held.
+    if (B.HashTicket != 0 && FHasher)
+        FHasher->Wait(B.HashTicket);
+    B.HashTicket = 0;
     const int64_t N = std::min(ReadAheadSize, WindowEnd - At);
-    if (static_cast<int64_t>(FBlock.size()) < N)
-        FBlock.resize(static_cast<size_t>(N));
-    FBlockLength = 0; // not valid until the read has succeeded
-    ReadExactly(FBlock.data(), N, At);
-    FBlockStart = At;
-    FBlockLength = N;
+    if (static_cast<int64_t>(B.Bytes.size()) < N)
+        B.Bytes.resize(static_cast<size_t>(N));
+    B.Length = 0; // not valid until the read has succeeded
+    ReadExactly(B.Bytes.data(), N, At);
+    B.Start = At;
+    B.Length = N;
+    FCurrent = Next;
     if (FDigest)
-        HashBlock();
+        HashBlock(B);
 }
 
 void TFileReader::EnableDigest() {
@@ -152,30 +258,31 @@ void TFileReader::EnableDigest() {
 }
 
 void TFileReader::WaitForHash() const {
-    if (FPendingHash.valid())
-        FPendingHash.get();
+    if (FHasher)
+        FHasher->WaitAll();
 }
 
-void TFileReader::HashBlock() {
-    if (FBlockStart > FDigestedTo)
-        DigestThrough(FBlockStart);
-    const int64_t End = FBlockStart + FBlockLength;
+void TFileReader::HashBlock(TBlock& Block) {
+    if (Block.Start > FDigestedTo)
+        DigestThrough(Block.Start);
+    const int64_t End = Block.Start + Block.Length;
     if (End <= FDigestedTo)
         return;
-    const int64_t Skip = FDigestedTo - FBlockStart; // already hashed by an earlier read of these bytes
-    const QByteArrayView Bytes(FBlock.data() + Skip, static_cast<qsizetype>(End - FDigestedTo));
+    const int64_t Skip = FDigestedTo - Block.Start; // already hashed by an earlier read of these bytes
+    const QByteArrayView Bytes(Block.Bytes.data() + Skip, static_cast<qsizetype>(End - FDigestedTo));
     FDigestedTo = End;
     // The hash runs beside the upload: by the time the block has been sent it is done, so
     // hashing costs the upload no time where a second core is free.
-    constexpr qsizetype InlineHashSize = 64 * 1024;
-    if (Bytes.size() >= InlineHashSize) {
+    if (!FHasher && Bytes.size() >= InlineHashSize) {
         try {
-            FPendingHash =
-                std::async(std::launch::async, [Hash = FDigest.get(), Bytes] { Hash->addData(Bytes); });
-            return;
+            FHasher = std::make_unique<THasher>(*FDigest);
         } catch (const std::system_error&) {
             // No thread to be had: hash here.
         }
+    }
+    if (FHasher) {
+        Block.HashTicket = FHasher->Add(Bytes);
+        return;
     }
     FDigest->addData(Bytes);
 }

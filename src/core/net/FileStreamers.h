@@ -4,7 +4,6 @@
 // window's start.
 
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -47,6 +46,14 @@ public:
     // the check runs on every call all the same.
     int64_t Read(void* Buffer, int64_t Count);
     static constexpr int64_t ReadAheadSize = 1 << 20;
+    // Read without the copy: points Data at up to Count bytes of the read-ahead buffer (never
+    // more than what is left of the current block), moves the position past them and returns
+    // their count, 0 at the window end. The bytes stay valid until the next Read or ReadView.
+    // The same check as Read's runs once per call.
+    int64_t ReadView(const char*& Data, int64_t Count);
+    // Raises EFileStreamError as Read does when the file is no longer the one that was opened;
+    // for a stream that wants to know after its last bytes went out.
+    void CheckUnchanged();
 
     const std::string& FileName() const { return FFileName; }
 
@@ -77,28 +84,42 @@ public:
     int64_t FileSize = 0;
 
 private:
-    void CheckUnchanged();
+    // One read-ahead buffer. There are two, so that the helper thread can still be hashing one
+    // block while the next is read into the other and handed out.
+    struct TBlock {
+        std::vector<char> Bytes;
+        int64_t Start = 0;
+        int64_t Length = 0;
+        uint64_t HashTicket = 0; // the helper's job that reads Bytes (0: none)
+        bool Holds(int64_t At) const { return At >= Start && At < Start + Length; }
+    };
+    class THasher;
+
+    // Count cut to what is left of the window; runs the change check when that is not 0.
+    int64_t Claim(int64_t Count);
+    // Makes the block that holds At (inside the window) the current one; returns it.
+    const TBlock& BlockAt(int64_t At);
     // Reads exactly Count bytes at file offset At, raising when the file is shorter or changed.
     void ReadExactly(char* Out, int64_t Count, int64_t At);
-    // Reads the block that starts at file offset At and hashes what of it is new.
+    // Reads the block that starts at file offset At into the other buffer, makes it the current
+    // one and hashes what of it is new.
     void FillBlock(int64_t At);
-    void HashBlock();
-    // Until the helper thread has hashed the last block; it reads FBlock meanwhile.
+    void HashBlock(TBlock& Block);
+    // Until the helper thread has hashed everything handed to it.
     void WaitForHash() const;
 
     std::string FFileName;
     int FFd = -1;
     int64_t FModSeconds = 0; // modification time when opened
     int64_t FModNanoseconds = 0;
-    std::vector<char> FBlock;
-    int64_t FBlockStart = 0;
-    int64_t FBlockLength = 0;
+    TBlock FBlocks[2];
+    int FCurrent = 0; // the block Read serves from
     std::unique_ptr<QCryptographicHash> FDigest;
     int64_t FDigestedTo = 0;
     int64_t FCoveredTo = 0; // the furthest file offset handed out by Read or passed to DigestThrough
     // Large blocks are hashed on a helper thread while the upload sends them; declared last so
-    // that it ends before the buffer and the hash it uses go away.
-    mutable std::future<void> FPendingHash;
+    // that it ends before the buffers and the hash it uses go away.
+    std::unique_ptr<THasher> FHasher;
 };
 
 // The signature of the file as it is now (see TFileReader::SourceSignature); empty when it

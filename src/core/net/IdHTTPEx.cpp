@@ -64,12 +64,19 @@ std::string PartHeaderValue(const std::string& S) {
 // How often the request loop wakes up without socket activity to look at the read time-out.
 constexpr int PollSliceMs = 100;
 
+// The file part is taken from the reader's buffer in pieces of this size: the file's state is
+// looked at once per piece, not once for each of the library's small reads.
+constexpr int64_t FilePieceSize = 64 * 1024;
+
 } // namespace
 
 // The request body: text pieces and at most one file window, sent one after the other.
 struct TBodySegment {
     std::string Text;
     TFileReader* Reader = nullptr;
+    // What is left of the piece last taken from the reader.
+    const char* Piece = nullptr;
+    int64_t PieceLeft = 0;
 };
 
 class TIdHTTPEx::TImpl {
@@ -111,6 +118,9 @@ public:
     uint32_t LastActivity = 0;
     bool TimedOut = false;
     int64_t ChunkLimit = DefaultSendBufferSize;
+    // Bumped by every callback that moves bytes: while it moves, the request loop calls the
+    // library again at once instead of asking the system whether the socket is ready.
+    uint64_t Activity = 0;
     char ErrorBuffer[CURL_ERROR_SIZE] = {};
     // The request's socket, and whether its small body writes are being gathered (TCP_CORK).
     curl_socket_t Socket = CURL_SOCKET_BAD;
@@ -180,16 +190,26 @@ int64_t TIdHTTPEx::TImpl::FillBody(char* Buffer, int64_t Max) {
     while (Done < Max && SegIndex < Segments.size()) {
         TBodySegment& Seg = Segments[SegIndex];
         int64_t N;
+        bool SegmentDone;
         if (Seg.Reader) {
-            N = Seg.Reader->Read(Buffer + Done, Max - Done);
+            if (Seg.PieceLeft == 0)
+                Seg.PieceLeft = Seg.Reader->ReadView(Seg.Piece, FilePieceSize);
+            N = std::min(Max - Done, Seg.PieceLeft);
+            if (N > 0)
+                std::memcpy(Buffer + Done, Seg.Piece, static_cast<size_t>(N));
+            Seg.Piece += N;
+            Seg.PieceLeft -= N;
+            SegmentDone = N == 0 || (Seg.PieceLeft == 0 && Seg.Reader->GetPosition() >= Seg.Reader->Size());
+            // A change made while the last piece was on its way still fails the request.
+            if (SegmentDone && N > 0)
+                Seg.Reader->CheckUnchanged();
         } else {
             N = std::min<int64_t>(Max - Done, static_cast<int64_t>(Seg.Text.size()) - SegOffset);
             std::memcpy(Buffer + Done, Seg.Text.data() + SegOffset, static_cast<size_t>(N));
             SegOffset += N;
+            SegmentDone = SegOffset >= static_cast<int64_t>(Seg.Text.size());
         }
         Done += N;
-        const bool SegmentDone = Seg.Reader ? (N == 0 || Seg.Reader->GetPosition() >= Seg.Reader->Size())
-                                            : SegOffset >= static_cast<int64_t>(Seg.Text.size());
         if (SegmentDone) {
             ++SegIndex;
             SegOffset = 0;
@@ -220,6 +240,7 @@ size_t TIdHTTPEx::TImpl::ReadCallback(char* Buffer, size_t Size, size_t Count, v
         if (Sent <= 0) // the body ran short of what Content-Length announced
             throw EFileStreamError("The request body ended before its announced length");
         Impl->LastActivity = GetTickCount32();
+        ++Impl->Activity;
         Impl->BodySent += Sent;
         Impl->Self.InterceptSend(Buffer, Sent);
         Impl->FireWork(wmWrite, Impl->BodySent);
@@ -251,6 +272,7 @@ size_t TIdHTTPEx::TImpl::WriteCallback(char* Buffer, size_t Size, size_t Count, 
             Impl->FireWorkBegin(wmRead, Length > 0 ? Length : 0);
         }
         Impl->Sink->append(Buffer, N);
+        ++Impl->Activity;
         Impl->Received += static_cast<int64_t>(N);
         Impl->FireWork(wmRead, Impl->Received);
         return N;
@@ -428,6 +450,7 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
         bool Done = false;
         while (!Done) {
             int Running = 0;
+            const uint64_t ActivityBefore = Activity;
             curl_multi_perform(Multi, &Running);
             int Queued = 0;
             while (CURLMsg* Msg = curl_multi_info_read(Multi, &Queued))
@@ -444,7 +467,9 @@ void TIdHTTPEx::TImpl::Perform(bool Post, std::string Url, std::vector<TBodySegm
                 TimedOut = true;
                 break;
             }
-            curl_multi_poll(Multi, nullptr, 0, PollSliceMs, nullptr);
+            // The library sends one buffer per call; while bytes flow there is no need to wait.
+            if (Activity == ActivityBefore)
+                curl_multi_poll(Multi, nullptr, 0, PollSliceMs, nullptr);
         }
         curl_multi_remove_handle(Multi, Easy);
 

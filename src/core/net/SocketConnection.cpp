@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace quillo {
 
@@ -222,8 +221,11 @@ void TSocketConnection::WriteLn(const std::string& Line) {
 
 int64_t TSocketConnection::WriteStream(TFileReader& Reader) {
     const int64_t Total = Reader.Size() - Reader.GetPosition();
-    const int64_t Chunk = FConfig.WriteSize();
-    std::vector<char> Buffer(static_cast<size_t>(std::max<int64_t>(Chunk, 1)));
+    const int64_t Chunk = std::max<int64_t>(FConfig.WriteSize(), 1);
+    // The bytes go out straight from the reader's buffer, taken a few writes at a time: the
+    // file's state is then looked at once per piece instead of once per write, and nothing is
+    // copied on the way. Each write is still at most the write size and reports its progress.
+    const int64_t Piece = std::max(Chunk, StreamPieceSize);
     int64_t Done = 0;
     if (auto F = Work.OnWorkBegin)
         F(wmWrite, Total);
@@ -236,14 +238,22 @@ int64_t TSocketConnection::WriteStream(TFileReader& Reader) {
     } EndGuard{*this};
     TCorkGuard Cork(FImpl->Sock, FImpl->Stack->SendLimit.load() <= 0);
     while (Done < Total) {
-        const int64_t N = Reader.Read(Buffer.data(), std::min<int64_t>(Chunk, Total - Done));
+        const char* Data = nullptr;
+        const int64_t N = Reader.ReadView(Data, std::min(Piece, Total - Done));
         if (N <= 0)
             break;
-        Write(Buffer.data(), N);
-        Done += N;
-        if (auto F = Work.OnWork)
-            F(wmWrite, Done);
+        for (int64_t Sent = 0; Sent < N;) {
+            const int64_t W = std::min(Chunk, N - Sent);
+            Write(Data + Sent, W);
+            Sent += W;
+            Done += W;
+            if (auto F = Work.OnWork)
+                F(wmWrite, Done);
+        }
     }
+    // A change made while the last piece was on its way still fails the stream.
+    if (Done > 0)
+        Reader.CheckUnchanged();
     return Done;
 }
 

@@ -49,9 +49,12 @@ public:
     void Write(const std::string& Text) { Write(Text.data(), static_cast<int64_t>(Text.size())); }
     // Text followed by CR LF.
     void WriteLn(const std::string& Line);
-    // Sends the reader's remaining bytes (from its position to its end), firing Work events
-    // (wmWrite, CountMax = bytes to send); returns the bytes sent.
+    // Sends the reader's remaining bytes (from its position to its end) in writes of at most
+    // SendBufferSize, firing Work events (wmWrite, CountMax = bytes to send; one event per
+    // write); returns the bytes sent. The reader's change check runs once per StreamPieceSize
+    // bytes and once more after the last write.
     int64_t WriteStream(TFileReader& Reader);
+    static constexpr int64_t StreamPieceSize = 64 * 1024;
 
     // One line without its line end (LF or CR LF). Raises EConnectionClosed when the peer closes
     // before a line end, ETimeoutError after ReadTimeout ms without a byte, EProtocolError when
