@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -79,6 +80,14 @@ protected:
             }
         FProcesses.clear();
         FServer.Stop();
+    }
+
+    // A failure for each of Tools that is not installed: the tools are part of the test setup
+    // (scripts/setup.sh installs them), so a machine without them must not pass by skipping.
+    void RequireTools(std::initializer_list<const char*> Tools) const {
+        for (const char* tool : Tools)
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                ADD_FAILURE() << tool << " is not installed (run scripts/setup.sh)";
     }
 
     QProcessEnvironment ChildEnvironment() const {
@@ -225,6 +234,59 @@ protected:
         WaitFor([&] {
             const QStringList ids = MainWindows();
             id = ids.isEmpty() ? QString() : ids.first();
+            return !id.isEmpty();
+        });
+        return id;
+    }
+
+    // The first viewable window whose whole title matches Title (a regular expression).
+    QString WaitForWindow(const QString& Title) const {
+        QString id;
+        WaitFor([&] {
+            const QStringList ids =
+                Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                         QLatin1Char('^') + Title + QLatin1Char('$')});
+            id = ids.isEmpty() ? QString() : ids.first();
+            return !id.isEmpty();
+        });
+        return id;
+    }
+
+    // Keys pressed one after the other as a person would, with time for the program to answer.
+    void Keys(const QStringList& Keys) const {
+        Xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("150")} + Keys);
+        QThread::msleep(400);
+    }
+
+    QStringList ViewableWindowsOf(const QProcess& P) const {
+        return Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                        QString::number(P.processId())});
+    }
+
+    // The drop windows; only the viewable ones unless All. In English or, until the next start
+    // after German was chosen, in German.
+    QStringList DropWindows(bool All = false) const {
+        QStringList args{QStringLiteral("search")};
+        if (!All)
+            args << QStringLiteral("--onlyvisible");
+        args << QStringLiteral("--name") << QStringLiteral("^(Quillo Drop Target|Quillo-Ablageziel)$");
+        return Xdotool(args);
+    }
+
+    // The program's icon in the tray: its small viewable window other than the drop window.
+    QString TrayIconWindow(const QProcess& P) const {
+        const QStringList drops = DropWindows();
+        for (const QString& id : ViewableWindowsOf(P)) {
+            const std::optional<TWindowGeometry> g = Geometry(id);
+            if (g && g->Width <= 64 && g->Height <= 64 && !drops.contains(id))
+                return id;
+        }
+        return QString();
+    }
+    QString WaitForTrayIcon(const QProcess& P) const {
+        QString id;
+        WaitFor([&] {
+            id = TrayIconWindow(P);
             return !id.isEmpty();
         });
         return id;

@@ -41,9 +41,9 @@ protected:
         DesktopWindowTest::SetUp();
         if (HasFatalFailure())
             return;
-        for (const char* tool : {"openbox", "trayer", "xprop", "xclip", "curl"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                FAIL() << tool << " is not installed (run scripts/setup.sh)";
+        RequireTools({"openbox", "trayer", "xprop", "xclip", "curl"});
+        if (HasFailure())
+            return;
         ASSERT_TRUE(FService.Start()) << FService.ErrorText().toStdString();
         FEnv.insert(QStringLiteral("QUILLO_SITE"), FService.SiteHost());
         FEnv.insert(QStringLiteral("QUILLO_FTP_PORT"), QString::number(FService.FtpPort()));
@@ -66,26 +66,11 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    void Keys(const QStringList& Keys) const {
-        Xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("150")} + Keys);
-        QThread::msleep(400);
-    }
     void Type(const QString& Text) const {
         Xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), Text});
         QThread::msleep(300);
     }
 
-    QString WaitForWindow(const QString& Title) const {
-        QString id;
-        WaitFor([&] {
-            const QStringList ids =
-                Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                         QLatin1Char('^') + Title + QLatin1Char('$')});
-            id = ids.isEmpty() ? QString() : ids.first();
-            return !id.isEmpty();
-        });
-        return id;
-    }
     bool WaitForWindowGone(const QString& Id) const {
         return WaitFor([&] {
             const std::optional<TWindowGeometry> g = Geometry(Id);
@@ -106,33 +91,6 @@ protected:
         Keys({ItemKey});
     }
 
-    QStringList ViewableWindowsOf(const QProcess& P) const {
-        return Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                        QString::number(P.processId())});
-    }
-    // The program's icon in the tray: its small viewable window other than the drop window.
-    QString TrayIconWindow(const QProcess& P) const {
-        const QStringList drops = DropWindows();
-        for (const QString& id : ViewableWindowsOf(P)) {
-            const std::optional<TWindowGeometry> g = Geometry(id);
-            if (g && g->Width <= 64 && g->Height <= 64 && !drops.contains(id))
-                return id;
-        }
-        return QString();
-    }
-    QString WaitForTrayIcon(const QProcess& P) const {
-        QString id;
-        WaitFor([&] {
-            id = TrayIconWindow(P);
-            return !id.isEmpty();
-        });
-        return id;
-    }
-    // In English or, until the next start after German was chosen, in German.
-    QStringList DropWindows() const {
-        return Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                        QStringLiteral("^(Quillo Drop Target|Quillo-Ablageziel)$")});
-    }
     // The tray icon's menu, then keys in it (by place, so that they work in every language).
     void TrayMenu(const QProcess& P, const QStringList& Keys) const {
         const QString icon = WaitForTrayIcon(P);

@@ -43,24 +43,6 @@ protected:
         quillo::LoadJobs(Queue, (FQuilloHome + QStringLiteral("/quillo.jobs")).toStdString(), {});
     }
 
-    void Keys(const QStringList& Keys) const {
-        QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("150")};
-        Xdotool(args + Keys);
-        QThread::msleep(400);
-    }
-
-    QString WaitForWindow(const QString& Title) const {
-        QString id;
-        WaitFor([&] {
-            const QStringList ids =
-                Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                         QLatin1Char('^') + Title + QLatin1Char('$')});
-            id = ids.isEmpty() ? QString() : ids.first();
-            return !id.isEmpty();
-        });
-        return id;
-    }
-
     void Focus(const QString& Id) const {
         Xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), Id});
         Xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), Id});

@@ -27,10 +27,7 @@ protected:
         DesktopWindowTest::SetUp();
         if (HasFatalFailure())
             return;
-        for (const char* tool : {"openbox", "trayer", "xprop"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                FAIL() << tool
-                       << " is not installed (packages openbox, trayer, x11-utils; run scripts/setup.sh)";
+        RequireTools({"openbox", "trayer", "xprop"});
     }
 
     // quillo.ini before the start, [General] keys as given (the rest keep their defaults).
@@ -48,36 +45,6 @@ protected:
         return s;
     }
 
-    QStringList ViewableWindowsOf(const QProcess& P) const {
-        return Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                        QString::number(P.processId())});
-    }
-
-    // The program's icon in the tray: its small viewable window inside the tray host.
-    QString TrayIconWindow(const QProcess& P) const {
-        for (const QString& id : ViewableWindowsOf(P)) {
-            const std::optional<TWindowGeometry> g = Geometry(id);
-            if (g && g->Width <= 64 && g->Height <= 64 && DropWindows().indexOf(id) < 0)
-                return id;
-        }
-        return QString();
-    }
-    QString WaitForTrayIcon(const QProcess& P) const {
-        QString id;
-        WaitFor([&] {
-            id = TrayIconWindow(P);
-            return !id.isEmpty();
-        });
-        return id;
-    }
-
-    QStringList DropWindows(bool All = false) const {
-        QStringList args{QStringLiteral("search")};
-        if (!All)
-            args << QStringLiteral("--onlyvisible");
-        args << QStringLiteral("--name") << QStringLiteral("^Quillo Drop Target$");
-        return Xdotool(args);
-    }
 
     void Click(const QString& Window, int Button) const {
         Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), Window, QStringLiteral("10"),
