@@ -305,6 +305,87 @@ TEST(JobsFile, FinishedTaskIsSavedAsTheFinishedRecordItBecomes) {
     EXPECT_EQ(loaded.Finished(2).EndTime, 45000.5);
 }
 
+// A snapshot that copies the finished list's bytes from the last one must write exactly what a
+// snapshot from scratch writes, whatever happened to the list in between.
+TEST(JobsFile, SnapshotThroughTheFinishedCacheEqualsOneFromScratchAfterEveryKindOfChange) {
+    std::mt19937 random(7);
+    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    auto queue = std::make_unique<TUploadQueue>();
+    TFinishedBytesCache cache;
+    int serial = 0;
+    auto record = [&] {
+        const std::string n = std::to_string(++serial);
+        return Fin("/f" + n, "download-link=" + n);
+    };
+    for (int i = 0; i < 20; ++i)
+        queue->AppendFinished(record());
+    std::string cached;
+    for (int step = 0; step < 400; ++step) {
+        TUploadQueue& q = *queue;
+        const std::size_t n = q.FinishedCount();
+        const int kind = int(pick(9));
+        switch (kind) {
+        case 0: // the usual change: one more upload done
+            q.AppendFinished(record());
+            break;
+        case 1: { // a task that finished moves over
+            TUploadJobData t;
+            t.FileName = "/t" + std::to_string(++serial);
+            t.State = jsFinished;
+            t.StatusText = "download-link=t\r\n";
+            q.MoveToFinished(q.AppendTask(std::move(t)));
+            break;
+        }
+        case 2:
+            if (n > 0)
+                q.DeleteFinished(pick(n));
+            break;
+        case 3: {
+            std::vector<TJobId> ids;
+            for (TJobId id : q.FinishedIds())
+                if (pick(4) == 0)
+                    ids.push_back(id);
+            q.DeleteFinishedRecords(ids);
+            break;
+        }
+        case 4:
+            if (n > 1)
+                q.MoveFinished(pick(n), pick(n));
+            break;
+        case 5: {
+            std::vector<std::size_t> order(n);
+            for (std::size_t i = 0; i < n; ++i)
+                order[i] = i;
+            std::shuffle(order.begin(), order.end(), random);
+            q.ReorderFinished(order);
+            break;
+        }
+        case 6: { // everything read anew from another file, as many records as before
+            TUploadQueue other;
+            for (std::size_t i = 0; i < n; ++i)
+                other.AppendFinished(record());
+            q.Clear();
+            ASSERT_TRUE(LoadJobsFromBytes(q, JobsToBytes(other), {}));
+            break;
+        }
+        case 7: { // another queue in the same place, with as many records
+            queue = std::make_unique<TUploadQueue>();
+            for (std::size_t i = 0; i < n; ++i)
+                queue->AppendFinished(record());
+            break;
+        }
+        default: { // the tasks change, the finished list does not
+            TUploadJobData t;
+            t.FileName = "/queued" + std::to_string(++serial);
+            q.AppendTask(std::move(t));
+            break;
+        }
+        }
+        JobsToBytes(*queue, cached, cache);
+        ASSERT_EQ(cached, JobsToBytes(*queue)) << "step " << step << ", change " << kind;
+    }
+}
+
 TEST(JobsFile, FileCutAtEveryPositionKeepsTheCompleteEntriesAndReportsOnce) {
     const std::vector<std::string> entries = SampleEntries();
     std::string all;

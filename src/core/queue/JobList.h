@@ -6,7 +6,9 @@
 #include "core/queue/UploadJob.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -21,6 +23,16 @@ public:
     using TPtr = std::shared_ptr<TRecord>;
 
     explicit TJobList(const char* name) : FName(name) {}
+    // One list, one stamp: a copy would share it with different records later.
+    TJobList(const TJobList&) = delete;
+    TJobList& operator=(const TJobList&) = delete;
+
+    // A stamp that changes with every change of the list other than appending at its end, and
+    // that no other list ever has: the records before the first appended one are the same, in the
+    // same order, as long as the stamp is. What a saved copy of the list's bytes relies on.
+    // Changing a record in place must go through Touched().
+    std::uint64_t EditStamp() const { return FEditStamp; }
+    void Touched() { FEditStamp = NewStamp(); }
 
     std::size_t Size() const { return FItems.size(); }
 
@@ -79,6 +91,7 @@ public:
     }
 
     TPtr RemoveAt(std::size_t index) {
+        Touched();
         TPtr gone = std::move(FItems[index]);
         FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(index));
         FById.erase(gone->FId);
@@ -89,6 +102,7 @@ public:
 
     // Removes rows first .. first + count - 1 in one go.
     void RemoveRange(std::size_t first, std::size_t count) {
+        Touched();
         const auto at = [this](std::size_t i) { return FItems.begin() + static_cast<std::ptrdiff_t>(i); };
         for (std::size_t i = first; i < first + count; ++i)
             Forget(*FItems[i]);
@@ -98,6 +112,7 @@ public:
 
     // Removes every row whose mark is set, in one pass (marks.size() == Size()).
     void RemoveMarked(const std::vector<char>& marks) {
+        Touched();
         std::size_t kept = 0;
         for (std::size_t i = 0; i < FItems.size(); ++i) {
             if (marks[i]) {
@@ -115,6 +130,7 @@ public:
 
     // The row at `from` ends up at `to`.
     void Move(std::size_t from, std::size_t to) {
+        Touched();
         const auto at = [this](std::size_t i) { return FItems.begin() + static_cast<std::ptrdiff_t>(i); };
         if (from < to)
             std::rotate(at(from), at(from + 1), at(to + 1));
@@ -135,6 +151,7 @@ public:
                                             " must name every row once");
             seen[from] = true;
         }
+        Touched();
         std::vector<TPtr> items;
         items.reserve(FItems.size());
         for (std::size_t from : Order)
@@ -144,6 +161,7 @@ public:
     }
 
     void Clear() {
+        Touched();
         for (TPtr& p : FItems)
             p->FIndex = kNowhere;
         FItems.clear();
@@ -152,6 +170,11 @@ public:
 
 private:
     static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+
+    static std::uint64_t NewStamp() {
+        static std::atomic<std::uint64_t> last{0};
+        return ++last;
+    }
 
     void Forget(TRecord& r) {
         FById.erase(r.FId);
@@ -164,6 +187,7 @@ private:
     }
 
     const char* FName;
+    std::uint64_t FEditStamp = NewStamp();
     std::vector<TPtr> FItems;
     std::unordered_map<TJobId, TRecord*> FById;
 };

@@ -252,7 +252,9 @@ TJobsReadResult ReadJobsFromBytes(std::string_view bytes, const std::string& dis
     return ReadJobs(buffer, displayName);
 }
 
-void JobsToBytes(const TUploadQueue& queue, std::string& out) {
+namespace {
+
+void WriteJobs(const TUploadQueue& queue, std::string& out, TFinishedBytesCache* cache) {
     // Growing the string step by step would copy the bytes several times over: start at the size
     // the last snapshot had (queues change little from one save to the next).
     static std::atomic<std::size_t> lastSize{0};
@@ -267,8 +269,27 @@ void JobsToBytes(const TUploadQueue& queue, std::string& out) {
         else
             writer.Task(t);
     }
-    for (std::size_t i = 0; i < queue.FinishedCount(); ++i)
-        writer.Finished(queue.Finished(i));
+    const std::size_t finished = queue.FinishedCount();
+    if (cache) {
+        if (cache->EditStamp != queue.FinishedEditStamp() || cache->Count > finished) {
+            cache->Bytes.clear();
+            cache->Count = 0;
+            cache->EditStamp = queue.FinishedEditStamp();
+        }
+        try {
+            TByteWriter cached(cache->Bytes);
+            for (; cache->Count < finished; ++cache->Count)
+                cached.Finished(queue.Finished(cache->Count));
+        } catch (...) {
+            // A record may be half written: nothing of this cache can be trusted any more.
+            *cache = TFinishedBytesCache{};
+            throw;
+        }
+        out += cache->Bytes;
+    } else {
+        for (std::size_t i = 0; i < finished; ++i)
+            writer.Finished(queue.Finished(i));
+    }
     // The scheduler moves each into the finished list in the order they finished.
     std::stable_sort(
         finishedTasks.begin(), finishedTasks.end(),
@@ -276,6 +297,16 @@ void JobsToBytes(const TUploadQueue& queue, std::string& out) {
     for (const TUploadJobData* t : finishedTasks)
         writer.Finished(MakeFinishedRecord(*t));
     lastSize.store(out.size(), std::memory_order_relaxed);
+}
+
+} // namespace
+
+void JobsToBytes(const TUploadQueue& queue, std::string& out) {
+    WriteJobs(queue, out, nullptr);
+}
+
+void JobsToBytes(const TUploadQueue& queue, std::string& out, TFinishedBytesCache& cache) {
+    WriteJobs(queue, out, &cache);
 }
 
 std::string JobsToBytes(const TUploadQueue& queue) {

@@ -61,6 +61,19 @@ std::string JobsToBytes(const TUploadQueue& queue);
 // costs no fresh pages).
 void JobsToBytes(const TUploadQueue& queue, std::string& Out);
 
+// The bytes of a queue's finished list as the last snapshot wrote them. The finished list mostly
+// only grows, and with 100,000 records writing it anew is most of a snapshot's time on the
+// user-interface thread: with a cache, a snapshot writes only the records appended since and
+// copies the rest. The cache is trusted only while the list's edit stamp is the one it was made
+// at; any other change of the list makes the next snapshot write it whole again.
+struct TFinishedBytesCache {
+    std::uint64_t EditStamp = 0;
+    std::size_t Count = 0; // records of the finished list the bytes hold
+    std::string Bytes;
+};
+// The same bytes as JobsToBytes, through Cache (updated to the list as it is now).
+void JobsToBytes(const TUploadQueue& queue, std::string& Out, TFinishedBytesCache& Cache);
+
 // Reads the file and appends its entries to the queue's two lists (one insert notification per
 // list). A missing or empty file leaves the lists as they are, silently. On a damaged file the
 // entries before the damage are kept, a copy of the file is left as "<fileName>.damaged" (the

@@ -192,7 +192,7 @@ void TScheduler::TakeSnapshot() {
     std::string bytes = FWriter->TakeSpare();
     bool ok = true;
     try {
-        JobsToBytes(FQueue, bytes);
+        JobsToBytes(FQueue, bytes, FFinishedBytes);
     } catch (const std::exception& e) {
         ok = false;
         FLastWriteOk = false;

@@ -217,6 +217,7 @@ private:
     // Queued calls from the writer thread and from event handlers reach this thread through it.
     std::unique_ptr<QObject> FContext;
     std::unique_ptr<TJobsWriter> FWriter; // after FContext: ends first
+    TFinishedBytesCache FFinishedBytes; // the finished list as the last snapshot wrote it
 };
 
 } // namespace quillo

@@ -283,13 +283,10 @@ void TUploadQueue::AttachUploader(std::size_t index, TUploaderHandle uploader) {
 
 // ---- finished list ---------------------------------------------------------------------------
 
-TFinishedUploadJobData& TUploadQueue::Finished(std::size_t index) {
-    return *FFinished.Slot(index);
-}
 const TFinishedUploadJobData& TUploadQueue::Finished(std::size_t index) const {
     return *FFinished.Slot(index);
 }
-TFinishedUploadJobData* TUploadQueue::FindFinished(TJobId id) {
+const TFinishedUploadJobData* TUploadQueue::FindFinished(TJobId id) const {
     return FFinished.Find(id);
 }
 std::optional<std::size_t> TUploadQueue::IndexOfFinished(TJobId id) const {
@@ -323,11 +320,6 @@ std::size_t TUploadQueue::DeleteFinishedRecords(const std::vector<TJobId>& ids) 
 
 void TUploadQueue::MoveFinished(std::size_t from, std::size_t to) {
     MoveRecord(qlFinished, FFinished, from, to);
-}
-
-void TUploadQueue::FinishedChanged(std::size_t index) {
-    FFinished.Slot(index);
-    Notify([&](TUploadQueueObserver& o) { o.RowsChanged(qlFinished, index, index); });
 }
 
 void TUploadQueue::ReorderFinished(const std::vector<std::size_t>& Order) {

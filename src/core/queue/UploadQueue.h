@@ -123,9 +123,11 @@ public:
 
     // ---- Finished list ---------------------------------------------------------------------
     std::size_t FinishedCount() const { return FFinished.Size(); }
-    TFinishedUploadJobData& Finished(std::size_t index);
+    // Read-only: a finished record changes only through the calls below, so the list's edit stamp
+    // (FinishedEditStamp) always tells whether its records are still the ones saved before.
     const TFinishedUploadJobData& Finished(std::size_t index) const;
-    TFinishedUploadJobData* FindFinished(TJobId id);
+    const TFinishedUploadJobData* FindFinished(TJobId id) const;
+    std::uint64_t FinishedEditStamp() const { return FFinished.EditStamp(); }
     std::optional<std::size_t> IndexOfFinished(TJobId id) const;
     std::vector<TJobId> FinishedIds() const;
     std::size_t AppendFinished(TFinishedUploadJobData record);
@@ -133,7 +135,6 @@ public:
     bool DeleteFinishedById(TJobId id);
     std::size_t DeleteFinishedRecords(const std::vector<TJobId>& ids); // as DeleteTasks
     void MoveFinished(std::size_t from, std::size_t to);
-    void FinishedChanged(std::size_t index);
     // Puts the finished record at Order[i] at index i (a sort). The rows themselves stay, only
     // what they show changes: observers hear RowsChanged for the whole list, so a view keeps its
     // selection marks on the row positions.
