@@ -5,6 +5,10 @@
 // runs in the test's scratch environment; the session's display, home, runtime folder, D-Bus
 // and session manager are never reached.
 #include "XServer.h"
+#include "core/app/DataFolder.h"
+#include "core/app/Settings.h"
+#include "core/queue/JobsFile.h"
+#include "core/queue/UploadQueue.h"
 #include "support/TestEnvironment.h"
 
 #include <QDeadlineTimer>
@@ -325,6 +329,30 @@ protected:
     bool WaitForReady(int Count) const {
         return WaitFor(
             [&] { return Events().filter(QRegularExpression(QStringLiteral("^ready"))).size() >= Count; });
+    }
+
+    // quillo.ini before a start, with Text as its whole content (keys not named keep their
+    // defaults).
+    void WriteSettings(const QString& Text) const {
+        QFile f(FQuilloHome + QStringLiteral("/quillo.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(Text.toUtf8());
+    }
+
+    // The settings as the program last saved them into the data folder.
+    quillo::TAppSettings SavedSettings() const {
+        quillo::SetDataFolderOverride(FQuilloHome.toStdString());
+        quillo::LoadSettings();
+        const quillo::TAppSettings s = quillo::SettingsSnapshot();
+        quillo::SetDataFolderOverride(std::string());
+        return s;
+    }
+
+    // Queue emptied, then filled from the jobs file as the program last wrote it; false when
+    // the file is missing or cannot be read.
+    bool LoadSavedJobs(quillo::TUploadQueue& Queue) const {
+        Queue.Clear();
+        return quillo::LoadJobs(Queue, (FQuilloHome + QStringLiteral("/quillo.jobs")).toStdString(), {});
     }
 
     static bool WaitForEnd(QProcess& P, int TimeoutMs) {

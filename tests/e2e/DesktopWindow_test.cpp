@@ -1,8 +1,6 @@
 // The real `quillo` window on a private X server, seen and driven from outside as a user's
 // desktop would: xdotool finds it by its title, moves it and types on it, xwininfo measures it.
 #include "DesktopFixture.h"
-#include "core/app/DataFolder.h"
-#include "core/app/Settings.h"
 
 namespace {
 
@@ -101,10 +99,7 @@ TEST_F(DesktopWindowTest, ExitFromTheKeyboardSavesThePlaceWhereTheNextStartOpens
     EXPECT_TRUE(WaitFor([&] { return MainWindows(true).isEmpty(); }));
 
     // The saved bounds, read by the program's own settings reader.
-    quillo::SetDataFolderOverride(FQuilloHome.toStdString());
-    quillo::LoadSettings();
-    const quillo::TWindowRect saved = quillo::AppSettings.General.WindowRect;
-    quillo::SetDataFolderOverride(std::string());
+    const quillo::TWindowRect saved = SavedSettings().General.WindowRect;
     EXPECT_EQ(saved.Left, kLeft);
     EXPECT_EQ(saved.Top, kTop);
     EXPECT_EQ(saved.Right, kLeft + kClientWidth);

@@ -4,11 +4,7 @@
 // in for a file manager). The desktop has a window manager (openbox) and a tray (trayer); the
 // service is the stand-in on loopback. Files of the data folder are only read, to check results.
 #include "DesktopFixture.h"
-#include "core/app/DataFolder.h"
-#include "core/app/Settings.h"
 #include "core/queue/FinishedLinks.h"
-#include "core/queue/JobsFile.h"
-#include "core/queue/UploadQueue.h"
 #include "support/BrimvaultService.h"
 
 #include <QJsonArray>
@@ -128,28 +124,23 @@ protected:
         Keys({QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"), Key});
     }
 
-    // The jobs file as the program last wrote it.
-    void LoadSaved(quillo::TUploadQueue& Queue) const {
-        Queue.Clear();
-        quillo::LoadJobs(Queue, (FQuilloHome + QStringLiteral("/quillo.jobs")).toStdString(),
-                         [](const std::string&, const std::string&) {});
-    }
     bool WaitForFinished(std::size_t Count) const {
         return WaitFor(
             [&] {
                 quillo::TUploadQueue q;
-                LoadSaved(q);
+                LoadSavedJobs(q);
                 return q.FinishedCount() == Count && q.TaskCount() == 0;
             },
             kUploadWaitMs);
     }
 
-    quillo::TAppSettings SavedSettings() const {
-        quillo::SetDataFolderOverride(FQuilloHome.toStdString());
-        quillo::LoadSettings();
-        const quillo::TAppSettings s = quillo::SettingsSnapshot();
-        quillo::SetDataFolderOverride(std::string());
-        return s;
+    // The account and the speed limit typed into the settings dialog, as saved.
+    void ExpectAccountAndLimitSaved() const {
+        const quillo::TAppSettings s = SavedSettings();
+        EXPECT_TRUE(s.Brimvault.UseAccount);
+        EXPECT_EQ(s.Brimvault.UserName, "user");
+        EXPECT_EQ(s.Brimvault.Password, "pass");
+        EXPECT_EQ(s.UploadManager.SpeedLimit, kSpeedLimitKBs);
     }
 
     // The DOWNLOAD and DELETE links the service handed out, from its answers.
@@ -188,7 +179,7 @@ protected:
     // serving exactly the bytes of its local file; Methods by file name.
     void ExpectFinishedUploads(const QMap<QString, QString>& Methods) const {
         quillo::TUploadQueue q;
-        LoadSaved(q);
+        LoadSavedJobs(q);
         ASSERT_EQ(q.FinishedCount(), std::size_t(Methods.size()));
         QStringList links;
         for (std::size_t i = 0; i < q.FinishedCount(); ++i) {
@@ -244,13 +235,7 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
     Type(QString::number(kSpeedLimitKBs));
     Keys({QStringLiteral("Return")}); // Accept
     ASSERT_TRUE(WaitForWindowGone(settings)) << "Accept did not close the settings dialog";
-    {
-        const quillo::TAppSettings s = SavedSettings();
-        EXPECT_TRUE(s.Brimvault.UseAccount);
-        EXPECT_EQ(s.Brimvault.UserName, "user");
-        EXPECT_EQ(s.Brimvault.Password, "pass");
-        EXPECT_EQ(s.UploadManager.SpeedLimit, kSpeedLimitKBs);
-    }
+    ExpectAccountAndLimitSaved();
 
     // 3. Two files through Add...: one by HTTP, one by FTP; both reach the finished list.
     const QString httpFile = File(QStringLiteral("holiday photos.zip"), 400000);
@@ -390,13 +375,7 @@ TEST_F(JourneyDesktopTest, ADayWithQuilloFromTheFirstStartToTheNext) {
     ASSERT_TRUE(again);
     EXPECT_EQ(QRect(again->X, again->Y, again->Width, again->Height),
               QRect(moved->X, moved->Y, moved->Width, moved->Height));
-    {
-        const quillo::TAppSettings s = SavedSettings();
-        EXPECT_TRUE(s.Brimvault.UseAccount);
-        EXPECT_EQ(s.Brimvault.UserName, "user");
-        EXPECT_EQ(s.Brimvault.Password, "pass");
-        EXPECT_EQ(s.UploadManager.SpeedLimit, kSpeedLimitKBs);
-    }
+    ExpectAccountAndLimitSaved();
     SelectAllFinished(main);
     Keys({QStringLiteral("ctrl+c")});
     const QStringList allDownloads = ServiceLinks(QStringLiteral("DOWNLOAD"));

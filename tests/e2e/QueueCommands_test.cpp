@@ -2,10 +2,7 @@
 // with the stand-in service on loopback: a file added with Ins and the file dialog uploads and
 // reaches the finished list; running and queued tasks are stopped, moved and deleted.
 #include "DesktopFixture.h"
-#include "core/app/DataFolder.h"
 #include "core/app/MyUtils.h"
-#include "core/queue/JobsFile.h"
-#include "core/queue/UploadQueue.h"
 #include "support/BrimvaultService.h"
 
 #include <fstream>
@@ -30,17 +27,6 @@ protected:
         const QString path = FFiles + QLatin1Char('/') + Name;
         std::ofstream(path.toStdString(), std::ios::binary) << std::string(Size, 'q');
         return path;
-    }
-
-    void WriteSettings(const QString& Text) const {
-        QFile f(FQuilloHome + QStringLiteral("/quillo.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(Text.toUtf8());
-    }
-
-    // The jobs file as the program left it.
-    void LoadSaved(quillo::TUploadQueue& Queue) const {
-        quillo::LoadJobs(Queue, (FQuilloHome + QStringLiteral("/quillo.jobs")).toStdString(), {});
     }
 
     void Focus(const QString& Id) const {
@@ -77,8 +63,7 @@ TEST_F(QueueCommandsDesktopTest, AFileAddedFromTheKeyboardUploadsAndReachesTheFi
     // The finished upload is written to the jobs file before the window shows it as finished.
     quillo::TUploadQueue saved;
     EXPECT_TRUE(WaitFor([&] {
-        saved.Clear();
-        LoadSaved(saved);
+        LoadSavedJobs(saved);
         return saved.FinishedCount() == 1;
     })) << "the upload never reached the finished list";
     ASSERT_EQ(saved.FinishedCount(), 1u);
@@ -126,7 +111,7 @@ TEST_F(QueueCommandsDesktopTest, RunningAndQueuedTasksAreStoppedMovedAndDeletedF
     ASSERT_TRUE(WaitForEnd(quillo, 20000)) << "Exit did not end the program";
 
     quillo::TUploadQueue saved;
-    LoadSaved(saved);
+    LoadSavedJobs(saved);
     std::vector<std::string> names;
     for (std::size_t i = 0; i < saved.TaskCount(); ++i)
         names.push_back(quillo::ExtractFileName(saved.Task(i).FileName));

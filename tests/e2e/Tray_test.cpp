@@ -2,9 +2,6 @@
 // a tray host (trayer): the close box, the tray icon and its menu, the boss key pressed on the
 // keyboard, and the drop window, all driven with xdotool as a person would.
 #include "DesktopFixture.h"
-#include "core/app/DataFolder.h"
-#include "core/app/Settings.h"
-#include "core/queue/JobsFile.h"
 
 #include <QPoint>
 #include <QSize>
@@ -32,19 +29,9 @@ protected:
 
     // quillo.ini before the start, [General] keys as given (the rest keep their defaults).
     void WriteGeneralSettings(const QStringList& Lines) const {
-        QFile f(FQuilloHome + QStringLiteral("/quillo.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(("[General]\r\n" + Lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+        WriteSettings(QStringLiteral("[General]\r\n") + Lines.join(QStringLiteral("\r\n")) +
+                      QStringLiteral("\r\n"));
     }
-
-    quillo::TAppSettings SavedSettings() const {
-        quillo::SetDataFolderOverride(FQuilloHome.toStdString());
-        quillo::LoadSettings();
-        const quillo::TAppSettings s = quillo::SettingsSnapshot();
-        quillo::SetDataFolderOverride(std::string());
-        return s;
-    }
-
 
     void Click(const QString& Window, int Button) const {
         Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), Window, QStringLiteral("10"),
@@ -110,7 +97,7 @@ TEST_F(TrayDesktopTest, ExitFromTheTrayMenuEndsTheProgramWithTheJobsFileSaved) {
     EXPECT_EQ(quillo.exitCode(), 0);
     EXPECT_TRUE(QFile::exists(jobs));
     quillo::TUploadQueue q;
-    EXPECT_TRUE(quillo::LoadJobs(q, jobs.toStdString(), [](const std::string&, const std::string&) {}));
+    EXPECT_TRUE(LoadSavedJobs(q));
 }
 
 TEST_F(TrayDesktopTest, BossKeyFromTheKeyboardHidesEverythingAndShowsItAgainWhateverLockIsOn) {
