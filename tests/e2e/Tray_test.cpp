@@ -140,7 +140,6 @@ TEST_F(TrayDesktopTest, HoldingTheBossKeyDownSwitchesOnceNotOnEveryRepeat) {
     EXPECT_FALSE(WaitForMainWindow().isEmpty());
 }
 
-// Another program holds the key: no grab, so no stealth start; the window comes up instead.
 // Another X client on the test's display, acting as another program would.
 class TXClient final {
 public:
@@ -178,8 +177,9 @@ public:
         xcb_generic_error_t* error =
             xcb_request_check(FConnection, xcb_grab_key_checked(FConnection, 1, root, Modifiers, Code,
                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        const bool granted = error == nullptr;
         std::free(error);
-        return error == nullptr;
+        return granted;
     }
 
     // Swaps what two keys type, as switching to another keyboard layout does.
@@ -200,6 +200,7 @@ private:
     xcb_connection_t* FConnection;
 };
 
+// Another program holds the key: no grab, so no stealth start; the window comes up instead.
 TEST_F(TrayDesktopTest, BossKeyOwnedByAnotherProgramNeverLeavesTheProgramHidden) {
     StartDesktop(true);
     TXClient other(FServer.Display());
