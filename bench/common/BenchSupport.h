@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -79,11 +80,41 @@ inline double WaitedChildrenCpuMs() {
     return CpuMs(RUSAGE_CHILDREN);
 }
 
+// What /proc/PID/stat (or a thread's /proc/PID/task/TID/stat) tells of a process or thread:
+// its command name and its processor time (user + system) so far, in ms. The kernel counts in
+// clock ticks, so that is the resolution. Nothing when the file is gone or cannot be read.
+struct TProcStat {
+    std::string Comm;
+    double CpuMs = 0;
+};
+inline std::optional<TProcStat> ReadProcStat(const std::string& Path) {
+    std::ifstream Stat(Path);
+    std::string Line;
+    if (!std::getline(Stat, Line))
+        return std::nullopt;
+    // The name in brackets may hold blanks and brackets; the fields after it are plain.
+    const size_t Open = Line.find('('), Close = Line.rfind(')');
+    if (Open == std::string::npos || Close == std::string::npos || Close < Open)
+        return std::nullopt;
+    // After the name: state (field 3), then fields 4..13, then utime and stime (fields 14, 15).
+    std::istringstream Fields(Line.substr(Close + 1));
+    std::string Field;
+    for (int I = 3; I <= 13 && Fields >> Field; ++I) {
+    }
+    double User = 0, System = 0;
+    if (!(Fields >> User >> System))
+        return std::nullopt;
+    return TProcStat{Line.substr(Open + 1, Close - Open - 1),
+                     (User + System) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK))};
+}
+
+// The process name of the stand-in service (a Python program) among this process's children.
+inline const std::string kServiceComm = "python3";
+
 // Processor time so far, in ms, of the running children of this process named Comm (the
-// stand-in service's "python3"), from /proc; 0 when there is none.
-inline double RunningChildrenCpuMs(const std::string& Comm) {
+// stand-in service's), from /proc; 0 when there is none.
+inline double RunningChildrenCpuMs(const std::string& Comm = kServiceComm) {
     double Ms = 0;
-    const double MsPerTick = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
     DIR* Tasks = opendir("/proc/self/task");
     if (!Tasks)
         return 0;
@@ -92,25 +123,29 @@ inline double RunningChildrenCpuMs(const std::string& Comm) {
             continue;
         std::ifstream Children(std::string("/proc/self/task/") + Task->d_name + "/children");
         for (long Pid = 0; Children >> Pid;) {
-            std::ifstream Stat("/proc/" + std::to_string(Pid) + "/stat");
-            std::string Line;
-            std::getline(Stat, Line);
-            const size_t Open = Line.find('('), Close = Line.rfind(')');
-            if (Open == std::string::npos || Close == std::string::npos ||
-                Line.substr(Open + 1, Close - Open - 1) != Comm)
-                continue;
-            // After the name: state, then fields 4..13, then utime and stime (fields 14, 15).
-            std::istringstream Fields(Line.substr(Close + 2));
-            std::string Field;
-            for (int I = 3; I <= 13 && Fields >> Field; ++I) {
-            }
-            double User = 0, System = 0;
-            if (Fields >> User >> System)
-                Ms += (User + System) * MsPerTick;
+            const std::optional<TProcStat> Stat = ReadProcStat("/proc/" + std::to_string(Pid) + "/stat");
+            if (Stat && Stat->Comm == Comm)
+                Ms += Stat->CpuMs;
         }
     }
     closedir(Tasks);
     return Ms;
+}
+
+// Processor time spent during one piece of work: by the process that uploaded and by the
+// stand-in service.
+struct TCpuSpent {
+    double ClientMs = 0;
+    double ServerMs = 0;
+};
+
+// Runs Work and returns the processor time it took; ChildClient: the uploader is a child process
+// this one waits for (a reference tool), otherwise this process itself.
+template <typename F> TCpuSpent MeasureCpu(bool ChildClient, F&& Work) {
+    auto Client = [&] { return ChildClient ? WaitedChildrenCpuMs() : ProcessCpuMs(); };
+    const double Client0 = Client(), Server0 = RunningChildrenCpuMs();
+    Work();
+    return {Client() - Client0, RunningChildrenCpuMs() - Server0};
 }
 
 inline double Median(std::vector<double> V) {

@@ -36,22 +36,6 @@ using namespace quillo::bench;
 
 namespace {
 
-const std::string ServerComm = "python3";
-
-// Processor time spent during one run: by the process that uploaded and by the stand-in.
-struct TCpuSpent {
-    double ClientMs = 0;
-    double ServerMs = 0;
-};
-
-// Runs Upload and returns the processor time it took; ChildClient: the uploader is a child process.
-template <typename F> TCpuSpent MeasureCpu(bool ChildClient, F&& Upload) {
-    auto Client = [&] { return ChildClient ? WaitedChildrenCpuMs() : ProcessCpuMs(); };
-    const double Client0 = Client(), Server0 = RunningChildrenCpuMs(ServerComm);
-    Upload();
-    return {Client() - Client0, RunningChildrenCpuMs(ServerComm) - Server0};
-}
-
 // curl posting the same four fields; its peak memory from wait4.
 TTimedRun RunCurl(const std::string& Url, const std::string& File) {
     const std::string Form = "FILE1=@" + File + ";type=application/octet-stream";

@@ -37,11 +37,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -102,26 +100,13 @@ double EpochSeconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-// Processor time (user + system) of one thread of another process, in ms, from
-// /proc/PID/task/TID/stat; nullopt once the thread is gone. The kernel counts in clock ticks
-// (10 ms on this system), so that is the resolution of every figure built from it.
+// Processor time (user + system) of one thread of another process, in ms; nullopt once the
+// thread is gone. The kernel counts in clock ticks (10 ms on this system), so that is the
+// resolution of every figure built from it.
 std::optional<double> ThreadCpuMs(qint64 Pid, qint64 Tid) {
-    std::ifstream in("/proc/" + std::to_string(Pid) + "/task/" + std::to_string(Tid) + "/stat");
-    std::string text;
-    if (!std::getline(in, text))
-        return std::nullopt;
-    // The command name in brackets may hold blanks; the fields after it are plain numbers.
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return std::nullopt;
-    std::istringstream fields(text.substr(close + 1));
-    std::string field;
-    double ticks = 0;
-    // Field 3 (state) comes first; utime and stime are fields 14 and 15.
-    for (int number = 3; number <= 15 && fields >> field; ++number)
-        if (number >= 14)
-            ticks += std::atof(field.c_str());
-    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+    const std::optional<TProcStat> stat =
+        ReadProcStat("/proc/" + std::to_string(Pid) + "/task/" + std::to_string(Tid) + "/stat");
+    return stat ? std::optional<double>(stat->CpuMs) : std::nullopt;
 }
 
 struct TSample {
