@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -25,16 +24,15 @@ using namespace quillo::bench;
 
 namespace {
 
-
+// The median time of Rounds runs of Work, in ms.
 template <class F> double TimeMs(F&& Work, int Rounds = 5) {
     std::vector<double> Times;
     for (int I = 0; I < Rounds; ++I) {
         const auto Start = TClock::now();
         Work();
-        Times.push_back(std::chrono::duration<double, std::milli>(TClock::now() - Start).count());
+        Times.push_back(MsSince(Start));
     }
-    std::sort(Times.begin(), Times.end());
-    return Times[Times.size() / 2];
+    return Median(std::move(Times));
 }
 
 void Shuffle(TUploadQueue& Queue, std::mt19937& Random) {

@@ -13,6 +13,7 @@
 #include "core/queue/Scheduler.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -63,8 +64,7 @@ TFigures Measure(int n, int files, const std::string& scratch, const std::string
         sum += paths.size();
         walks.push_back(MsSince(begin));
     }
-    std::sort(walks.begin(), walks.end());
-    f.Walk = walks[2];
+    f.Walk = Median(walks);
 
     // Every tenth task moves up once.
     std::vector<std::size_t> rows;
@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
         return 1;
     const std::string scratch = dir.path().toStdString();
     const std::string folder = scratch + "/folder";
-    std::system(("mkdir -p '" + folder + "'").c_str());
+    if (!QDir().mkpath(QString::fromStdString(folder)))
+        return 1;
     for (int i = 0; i < files; ++i)
         std::ofstream(folder + "/file-" + std::to_string(i) + ".bin") << "x";
 

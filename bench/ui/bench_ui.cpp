@@ -31,10 +31,6 @@
 #include "ui/MessageBox.h"
 #include "ui/UpTaskProps.h"
 
-#include <QPushButton>
-#include <QTimer>
-#include <fstream>
-
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -43,14 +39,17 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPaintEvent>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
