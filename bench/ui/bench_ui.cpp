@@ -58,6 +58,9 @@ using namespace quillo::bench;
 
 namespace {
 
+// The uploads running in the tick measured, spread over the task list.
+constexpr int kRunning = 50;
+
 // Processor time of this thread, in ms: what the user-interface thread spent itself, without
 // the waits for the disk (the jobs-file write ends with fsync) that make wall times jump on a
 // busy machine.
@@ -215,6 +218,11 @@ void QueueCommands(TMainWindow& W, const std::string& Root, const std::string& J
 
 int main(int argc, char** argv) {
     const int n = argc > 1 ? std::atoi(argv[1]) : 100000;
+    if (n < kRunning) {
+        std::fprintf(stderr, "usage: bench_ui [N]   (N, the tasks and finished uploads, at least %d)\n",
+                     kRunning);
+        return 2;
+    }
     QTemporaryDir scratch;
     const std::string root = scratch.path().toStdString();
     ::setenv("QUILLO_HOME", (root + "/home").c_str(), 1);
@@ -302,9 +310,10 @@ int main(int argc, char** argv) {
 
     // A tick with 50 running uploads, each having reported progress; the first one is selected,
     // so its details are rewritten too.
-    constexpr int kRunning = 50;
+    // Spread over the list, some in view; closer together on a short list.
+    const std::size_t stride = std::min<std::size_t>(37, std::size_t(n) / kRunning);
     for (int i = 0; i < kRunning; ++i) {
-        TUploadJobData& task = w.FQueue.Task(std::size_t(i) * 37); // spread over the list, some in view
+        TUploadJobData& task = w.FQueue.Task(std::size_t(i) * stride);
         task.State = jsUploading;
         task.StatusText = "Uploading file...";
     }
@@ -318,7 +327,7 @@ int main(int argc, char** argv) {
         t = TClock::now();
         const double tickCpu = ThreadCpuMs();
         for (int i = 0; i < kRunning; ++i) {
-            const std::size_t index = std::size_t(i) * 37;
+            const std::size_t index = std::size_t(i) * stride;
             TUploadJobData& task = w.FQueue.Task(index);
             task.Percent = round * 3 % 100;
             task.Elapsed = round * 1000;
