@@ -227,6 +227,10 @@ int main(int argc, char** argv) {
     TTimedApp app(argc, argv);
     const int fileCount = argc > 1 ? std::atoi(argv[1]) : 1000;
     const int taskCount = argc > 2 ? std::atoi(argv[2]) : 100000;
+    if (fileCount < 1 || taskCount < 0) {
+        std::fprintf(stderr, "usage: bench_scheduler [files (at least 1)] [tasks]\n");
+        return 2;
+    }
 
     test::TBrimvaultService service;
     if (!service.Start()) {
