@@ -104,8 +104,9 @@ TFigures Measure(int n, int files, const std::string& scratch, const std::string
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int n = argc > 1 ? std::atoi(argv[1]) : 100000;
-    const int files = argc > 2 ? std::atoi(argv[2]) : 20000;
+    // At least two tasks, so that the half-size run has one; a negative count would size a vector.
+    const int n = argc > 1 ? std::max(2, std::atoi(argv[1])) : 100000;
+    const int files = argc > 2 ? std::max(0, std::atoi(argv[2])) : 20000;
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
