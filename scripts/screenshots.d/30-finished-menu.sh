@@ -7,9 +7,7 @@ focus_main
 keys Down Tab Down shift+Down # "Finished", its first two entries
 # The window's place on the screen, menu bar included (the menu is a window of its own, so the
 # picture is a part of the screen).
-eval "$(xwininfo -id "$MAIN_WINDOW" | sed -n 's/^ *Absolute upper-left X: *\(-\{0,1\}[0-9]*\)$/WX=\1/p
-  s/^ *Absolute upper-left Y: *\(-\{0,1\}[0-9]*\)$/WY=\1/p; s/^ *Width: *\([0-9]*\)$/WW=\1/p
-  s/^ *Height: *\([0-9]*\)$/WH=\1/p')"
+window_place "$MAIN_WINDOW"
 # The menu opens where the mouse is: over the second row.
 xdotool mousemove --window "$MAIN_WINDOW" 420 215 click 3
 sleep 0.8

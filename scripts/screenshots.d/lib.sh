@@ -43,7 +43,7 @@ quillo_stop() {
 # shot NAME [WINDOW-ID]: writes OUT/NAME.png of the window (the whole screen without an id).
 # Menus and pop-ups are their own windows: shoot the screen, or crop with 'shot_area'.
 shot() {
-  local name=$1 id=${2:-root} x y w h
+  local name=$1 id=${2:-root} WX WY WW WH
   sleep 0.3
   if [ "$id" = root ]; then
     import -silent -window root "$OUT/$name.png"
@@ -51,10 +51,8 @@ shot() {
     # The window's place on the screen, cut from the screen itself: what a person sees there,
     # windows above it (the drop window, a dialog) included. Grabbing the window alone draws
     # the windows that cover it as black boxes.
-    eval "$(xwininfo -id "$id" | sed -n 's/^ *Absolute upper-left X: *\(-*[0-9]*\)/x=\1/p;
-      s/^ *Absolute upper-left Y: *\(-*[0-9]*\)/y=\1/p; s/^ *Width: *\([0-9]*\)/w=\1/p;
-      s/^ *Height: *\([0-9]*\)/h=\1/p')"
-    import -silent -window root -crop "${w}x${h}+${x}+${y}" +repage "$OUT/$name.png"
+    window_place "$id"
+    import -silent -window root -crop "${WW}x${WH}+${WX}+${WY}" +repage "$OUT/$name.png"
   fi
   echo "screenshots: $OUT/$name.png" >&2
 }
@@ -65,6 +63,14 @@ shot_area() {
   sleep 0.3
   import -silent -window root -crop "$4x$5+$2+$3" +repage "$OUT/$name.png"
   echo "screenshots: $OUT/$name.png" >&2
+}
+
+# window_place ID: sets WX WY WW WH to the window's place on the screen as xwininfo measures
+# it (its menu bar included, the window manager's frame not).
+window_place() {
+  eval "$(xwininfo -id "$1" | sed -n 's/^ *Absolute upper-left X: *\(-\{0,1\}[0-9]*\)$/WX=\1/p
+    s/^ *Absolute upper-left Y: *\(-\{0,1\}[0-9]*\)$/WY=\1/p; s/^ *Width: *\([0-9]*\)$/WW=\1/p
+    s/^ *Height: *\([0-9]*\)$/WH=\1/p')"
 }
 
 # window_geometry ID: sets WX WY WW WH of a window (frame excluded).
