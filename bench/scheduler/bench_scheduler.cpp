@@ -61,18 +61,14 @@ public:
     std::function<void(double Ms)> Watch;
 
     bool notify(QObject* Receiver, QEvent* Event) override {
-        if (!Watch || FDepth > 0) {
-            ++FDepth;
-            const bool r = QCoreApplication::notify(Receiver, Event);
-            --FDepth;
-            return r;
-        }
+        const bool timed = Watch && FDepth == 0;
         QElapsedTimer t;
-        t.start();
+        if (timed)
+            t.start();
         ++FDepth;
         const bool r = QCoreApplication::notify(Receiver, Event);
         --FDepth;
-        if (Watch)
+        if (timed && Watch) // the event may have ended the watch
             Watch(t.nsecsElapsed() / 1e6);
         return r;
     }
