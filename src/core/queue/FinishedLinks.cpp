@@ -3,6 +3,7 @@
 #include "core/app/AtomicFile.h"
 #include "core/app/MyUtils.h"
 #include "core/l10n/ResMessages.h"
+#include "core/queue/AsciiCaseBlind.h"
 
 #include <QDateTime>
 
@@ -43,11 +44,8 @@ QString LongTimeFormat(const QLocale& Locale) {
 int CompareFolded(const std::string& A, const std::string& B) {
     const size_t N = std::min(A.size(), B.size());
     for (size_t I = 0; I < N; ++I) {
-        unsigned char X = static_cast<unsigned char>(A[I]), Y = static_cast<unsigned char>(B[I]);
-        if (X >= 'a' && X <= 'z')
-            X = static_cast<unsigned char>(X - 32);
-        if (Y >= 'a' && Y <= 'z')
-            Y = static_cast<unsigned char>(Y - 32);
+        const unsigned char X = FoldAscii(static_cast<unsigned char>(A[I]));
+        const unsigned char Y = FoldAscii(static_cast<unsigned char>(B[I]));
         if (X != Y)
             return X < Y ? -1 : 1;
     }
