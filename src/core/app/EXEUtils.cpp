@@ -182,10 +182,6 @@ uint32_t GetU32(const std::string& Bytes, size_t At) {
     return Value;
 }
 
-void PutU32(std::string& Bytes, size_t At, uint32_t Value) {
-    version_record_detail::PutU32(Bytes.data() + At, Value);
-}
-
 // The low byte of each 16-bit number, major to build.
 uint32_t Pack(uint32_t Most, uint32_t Least) {
     return ((Most >> 16) & 0xFF) << 24 | (Most & 0xFF) << 16 | ((Least >> 16) & 0xFF) << 8 | (Least & 0xFF);
@@ -302,19 +298,13 @@ std::string BuildVersionRecord(TVersionNumbers File, TVersionNumbers Product,
                                const std::vector<std::pair<std::string, std::string>>& Texts,
                                const std::string& Table) {
     std::string Record(VersionRecordHeaderSize, '\0');
-    std::memcpy(Record.data(), VersionRecordSignature, sizeof VersionRecordSignature);
-    PutU32(Record, 8, VersionRecordLayout);
-    PutU32(Record, 16, uint32_t(File.Major) << 16 | File.Minor);
-    PutU32(Record, 20, uint32_t(File.Release) << 16 | File.Build);
-    PutU32(Record, 24, uint32_t(Product.Major) << 16 | Product.Minor);
-    PutU32(Record, 28, uint32_t(Product.Release) << 16 | Product.Build);
     if (!Table.empty()) {
         Record += Table + '\0';
         for (const auto& [Key, Value] : Texts)
             Record += Key + '\0' + Value + '\0';
         Record += '\0';
     }
-    PutU32(Record, 12, static_cast<uint32_t>(Record.size()));
+    version_record_detail::PutHeader(Record.data(), static_cast<uint32_t>(Record.size()), File, Product);
     return Record;
 }
 
