@@ -122,9 +122,8 @@ public:
         if (NamesIndex >= Count)
             return false;
 
-        uint64_t NamesOffset = 0, NamesSize = 0, NamesType = 0;
-        const uint64_t NamesHeader = TableOffset + NamesIndex * EntrySize;
-        if (!Get(NamesHeader + 4, 4, NamesType) || !Contents(NamesHeader, NamesOffset, NamesSize))
+        uint64_t NamesOffset = 0, NamesSize = 0;
+        if (!Contents(TableOffset + NamesIndex * EntrySize, NamesOffset, NamesSize))
             return false;
 
         const size_t NameLength = std::strlen(Name) + 1;
