@@ -172,6 +172,36 @@ TEST(FinishedLinksTest, UploadTimeText) {
     EXPECT_EQ(UploadTimeText(1e12, us), "");
 }
 
+// Locales whose long time format frames the zone: the frame goes with it, the rest stays.
+TEST(FinishedLinksTest, UploadTimeTextDropsWhatFramedTheTimeZone) {
+    const QDateTime moment(QDate(2021, 3, 4), QTime(13, 14, 15));
+    const double when = QDateTimeToDateTime(moment);
+    const struct {
+        const char* Locale;
+        const char* TimeFormat; // the locale's long format without the zone and its frame
+    } cases[] = {
+        {"en_US", "h:mm:ss AP"}, {"ca_ES", "H:mm:ss"},  {"nds_DE", "'Klock' H.mm:ss"},
+        {"zh_TW", "Bh:mm:ss"},   {"be_BY", "HH:mm:ss"}, {"sq_AL", "h:mm:ss AP"},
+        {"my_MM", "HH:mm:ss"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Locale);
+        const QLocale locale(QString::fromLatin1(c.Locale));
+        const QString expected = locale.toString(moment.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                                 locale.toString(moment.time(), QString::fromLatin1(c.TimeFormat));
+        EXPECT_EQ(UploadTimeText(when, locale), expected.toStdString());
+    }
+    // Every locale Qt knows: no empty brackets and no dangling comma are left behind.
+    for (const QLocale& locale :
+         QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory)) {
+        const QString text = QString::fromStdString(UploadTimeText(when, locale));
+        SCOPED_TRACE(locale.name().toStdString() + ": " + text.toStdString());
+        EXPECT_FALSE(text.contains(QStringLiteral("()")) || text.contains(QStringLiteral("[]")) ||
+                     text.contains(QStringLiteral("( )")) || text.contains(QStringLiteral("[ ]")));
+        EXPECT_FALSE(text.endsWith(QLatin1Char(',')) || text.endsWith(QLatin1Char(' ')));
+    }
+}
+
 TEST(FinishedLinksTest, CommandsAndTheirEnableRules) {
     ASSERT_EQ(LinkCommands.size(), 9u);
     for (size_t i = 0; i < LinkCommands.size(); ++i)

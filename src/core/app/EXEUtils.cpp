@@ -122,9 +122,8 @@ public:
         if (NamesIndex >= Count)
             return false;
 
-        uint64_t NamesOffset = 0, NamesSize = 0, NamesType = 0;
-        const uint64_t NamesHeader = TableOffset + NamesIndex * EntrySize;
-        if (!Get(NamesHeader + 4, 4, NamesType) || !Contents(NamesHeader, NamesOffset, NamesSize))
+        uint64_t NamesOffset = 0, NamesSize = 0;
+        if (!Contents(TableOffset + NamesIndex * EntrySize, NamesOffset, NamesSize))
             return false;
 
         const size_t NameLength = std::strlen(Name) + 1;
@@ -180,10 +179,6 @@ uint32_t GetU32(const std::string& Bytes, size_t At) {
     for (int I = 0; I < 4; ++I)
         Value |= static_cast<uint32_t>(static_cast<unsigned char>(Bytes[At + I])) << (8 * I);
     return Value;
-}
-
-void PutU32(std::string& Bytes, size_t At, uint32_t Value) {
-    version_record_detail::PutU32(Bytes.data() + At, Value);
 }
 
 // The low byte of each 16-bit number, major to build.
@@ -302,19 +297,13 @@ std::string BuildVersionRecord(TVersionNumbers File, TVersionNumbers Product,
                                const std::vector<std::pair<std::string, std::string>>& Texts,
                                const std::string& Table) {
     std::string Record(VersionRecordHeaderSize, '\0');
-    std::memcpy(Record.data(), VersionRecordSignature, sizeof VersionRecordSignature);
-    PutU32(Record, 8, VersionRecordLayout);
-    PutU32(Record, 16, uint32_t(File.Major) << 16 | File.Minor);
-    PutU32(Record, 20, uint32_t(File.Release) << 16 | File.Build);
-    PutU32(Record, 24, uint32_t(Product.Major) << 16 | Product.Minor);
-    PutU32(Record, 28, uint32_t(Product.Release) << 16 | Product.Build);
     if (!Table.empty()) {
         Record += Table + '\0';
         for (const auto& [Key, Value] : Texts)
             Record += Key + '\0' + Value + '\0';
         Record += '\0';
     }
-    PutU32(Record, 12, static_cast<uint32_t>(Record.size()));
+    version_record_detail::PutHeader(Record.data(), static_cast<uint32_t>(Record.size()), File, Product);
     return Record;
 }
 

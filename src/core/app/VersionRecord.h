@@ -43,6 +43,17 @@ constexpr void PutU32(char* At, std::uint32_t Value) {
     for (int I = 0; I < 4; ++I)
         At[I] = static_cast<char>((Value >> (8 * I)) & 0xFF);
 }
+// The VersionRecordHeaderSize bytes at At, for a record of Length bytes in all.
+constexpr void PutHeader(char* At, std::uint32_t Length, TVersionNumbers File, TVersionNumbers Product) {
+    for (std::size_t I = 0; I < 8; ++I)
+        At[I] = VersionRecordSignature[I];
+    PutU32(At + 8, VersionRecordLayout);
+    PutU32(At + 12, Length);
+    PutU32(At + 16, static_cast<std::uint32_t>(File.Major) << 16 | File.Minor);
+    PutU32(At + 20, static_cast<std::uint32_t>(File.Release) << 16 | File.Build);
+    PutU32(At + 24, static_cast<std::uint32_t>(Product.Major) << 16 | Product.Minor);
+    PutU32(At + 28, static_cast<std::uint32_t>(Product.Release) << 16 | Product.Build);
+}
 } // namespace version_record_detail
 
 // The record of a program: Texts is the string-table part, e.g.
@@ -51,16 +62,9 @@ constexpr void PutU32(char* At, std::uint32_t Value) {
 template <std::size_t N>
 constexpr TVersionRecordImage<VersionRecordHeaderSize + N>
 MakeVersionRecordImage(TVersionNumbers File, TVersionNumbers Product, const char (&Texts)[N]) {
-    using namespace version_record_detail;
     TVersionRecordImage<VersionRecordHeaderSize + N> Image{};
-    for (std::size_t I = 0; I < 8; ++I)
-        Image.Bytes[I] = VersionRecordSignature[I];
-    PutU32(Image.Bytes + 8, VersionRecordLayout);
-    PutU32(Image.Bytes + 12, static_cast<std::uint32_t>(VersionRecordHeaderSize + N));
-    PutU32(Image.Bytes + 16, static_cast<std::uint32_t>(File.Major) << 16 | File.Minor);
-    PutU32(Image.Bytes + 20, static_cast<std::uint32_t>(File.Release) << 16 | File.Build);
-    PutU32(Image.Bytes + 24, static_cast<std::uint32_t>(Product.Major) << 16 | Product.Minor);
-    PutU32(Image.Bytes + 28, static_cast<std::uint32_t>(Product.Release) << 16 | Product.Build);
+    version_record_detail::PutHeader(Image.Bytes, static_cast<std::uint32_t>(VersionRecordHeaderSize + N), File,
+                                     Product);
     for (std::size_t I = 0; I < N; ++I)
         Image.Bytes[VersionRecordHeaderSize + I] = Texts[I];
     return Image;

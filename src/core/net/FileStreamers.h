@@ -63,7 +63,6 @@ public:
     // resumes at an offset), and bytes read a second time (a request body sent again after a
     // redirect) are not hashed twice. The hash covers file offsets from 0, whatever the window.
     void EnableDigest();
-    bool DigestEnabled() const { return FDigest != nullptr; }
     // Hashes the bytes up to file offset Offset (clamped to the file) that are not hashed yet,
     // with reads of its own; the position does not move. Raises EFileStreamError like Read.
     void DigestThrough(int64_t Offset);

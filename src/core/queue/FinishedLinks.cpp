@@ -3,6 +3,7 @@
 #include "core/app/AtomicFile.h"
 #include "core/app/MyUtils.h"
 #include "core/l10n/ResMessages.h"
+#include "core/queue/AsciiCaseBlind.h"
 
 #include <QDateTime>
 
@@ -24,30 +25,46 @@ namespace {
 const std::string kCrLf = "\r\n";
 
 // The long time format without its time-zone letters ("h:mm:ss AP t" -> "h:mm:ss AP"): the
-// upload time is local time, and a zone name only widens the column.
+// upload time is local time, and a zone name only widens the column. What only framed the zone
+// goes with it: the brackets of "H:mm:ss (t)" and "APh:mm:ss [t]", the comma of "HH:mm:ss, t".
 QString LongTimeFormat(const QLocale& Locale) {
     const QString Format = Locale.timeFormat(QLocale::LongFormat);
     QString Out;
     bool Quoted = false;
-    for (const QChar C : Format) {
+    for (qsizetype I = 0; I < Format.size(); ++I) {
+        const QChar C = Format[I];
         if (C == QLatin1Char('\''))
             Quoted = !Quoted;
-        if (!Quoted && C == QLatin1Char('t'))
+        if (Quoted || C != QLatin1Char('t')) {
+            Out += C;
             continue;
-        Out += C;
+        }
+        while (I + 1 < Format.size() && Format[I + 1] == QLatin1Char('t'))
+            ++I;
+        const QChar Close = Out.endsWith(QLatin1Char('(')) ? QLatin1Char(')')
+                            : Out.endsWith(QLatin1Char('[')) ? QLatin1Char(']')
+                                                              : QChar();
+        if (!Close.isNull() && I + 1 < Format.size() && Format[I + 1] == Close) {
+            Out.chop(1);
+            ++I;
+        }
     }
-    return Out.trimmed();
+    // Blanks and a comma left at either end by the zone's removal.
+    qsizetype First = 0, End = Out.size();
+    const auto Loose = [](QChar C) { return C.isSpace() || C == QLatin1Char(','); };
+    while (First < End && Loose(Out[First]))
+        ++First;
+    while (End > First && Loose(Out[End - 1]))
+        --End;
+    return Out.mid(First, End - First);
 }
 
 // Byte-wise comparison with the ASCII letters folded to upper case.
 int CompareFolded(const std::string& A, const std::string& B) {
     const size_t N = std::min(A.size(), B.size());
     for (size_t I = 0; I < N; ++I) {
-        unsigned char X = static_cast<unsigned char>(A[I]), Y = static_cast<unsigned char>(B[I]);
-        if (X >= 'a' && X <= 'z')
-            X = static_cast<unsigned char>(X - 32);
-        if (Y >= 'a' && Y <= 'z')
-            Y = static_cast<unsigned char>(Y - 32);
+        const unsigned char X = FoldAscii(static_cast<unsigned char>(A[I]));
+        const unsigned char Y = FoldAscii(static_cast<unsigned char>(B[I]));
         if (X != Y)
             return X < Y ? -1 : 1;
     }

@@ -2,10 +2,9 @@
 
 #include "core/app/MyUtils.h"
 #include "core/l10n/ResMessages.h"
+#include "core/queue/FinishedLinks.h"
 
-#include <QDateTime>
 #include <QLocale>
-#include <QRegularExpression>
 
 #include <cstdint>
 
@@ -28,31 +27,12 @@ std::string TaskStateText(const TUploadJobData& Task) {
 }
 
 std::string FinishedShownName(const TFinishedUploadJobData& Finished) {
-    return ExtractFileName(Finished.FileName);
+    return ShownName(Finished);
 }
-
-namespace {
-
-// The locale's long time format names the time zone ("t", "tttt"); a list of upload times reads
-// better without it, as a clock on the wall does.
-QString LongTimeFormatWithoutZone(const QLocale& Locale) {
-    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
-    QString format = Locale.timeFormat(QLocale::LongFormat);
-    format.replace(zone, QStringLiteral(" "));
-    return format.trimmed();
-}
-
-} // namespace
 
 std::string UploadTimeText(double EndTime) {
-    const QDateTime when = DateTimeToQDateTime(EndTime);
-    if (!when.isValid())
-        return {};
-    const QLocale locale = QLocale::system();
-    QString text = locale.toString(when.date(), QLocale::ShortFormat);
-    if (when.time() != QTime(0, 0))
-        text += QLatin1Char(' ') + locale.toString(when.time(), LongTimeFormatWithoutZone(locale));
-    return text.toStdString();
+    // The list shows what the link exports write, in the locale of the session.
+    return UploadTimeText(EndTime, QLocale::system());
 }
 
 } // namespace quillo
