@@ -263,7 +263,9 @@ void TMainWindow::act_showdroptargetExecute() {
 }
 
 void TMainWindow::HandleHotKey(int Id) {
-    if (Id != 0 || FSettingsOpen)
+    // Until the start is over (a box of the start runs its own event loop) the drop window and
+    // the tray icon the key switches do not exist yet.
+    if (Id != 0 || FSettingsOpen || !frm_droptarget)
         return;
     FStealthMode = !FStealthMode;
     if (FStealthMode) {
