@@ -161,8 +161,9 @@ public:
     // The caption editor is open (Delete then belongs to it).
     bool EditingTaskCaption() const;
     // Where an error of a command goes that no command handles itself (a file that vanished
-    // while it was being added): one line "Sender -> message" for the user.
-    void CommandFailed(const QString& Sender, const std::exception& Error);
+    // while it was being added): called inside the catch block, it adds the exception being
+    // handled to the error report as "TMainWindow -> EClass: message".
+    void CommandFailed();
 
     // ---- views and details panel ---------------------------------------------------------
     // Shows the list view of the selected tree node (0 tasks, 1 finished), fits its first column

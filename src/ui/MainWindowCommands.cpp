@@ -233,11 +233,11 @@ void TMainWindow::InstallQueueCommands() {
         // Shortcuts work wherever the focus is in the window, also for the commands that sit
         // only in the context menu or in no menu at all.
         addAction(action);
-        InstallCommand(action, [this, action = action, handler = handler] {
+        InstallCommand(action, [this, handler = handler] {
             try {
                 (this->*handler)();
-            } catch (const std::exception& e) {
-                CommandFailed(action->objectName(), e);
+            } catch (const std::exception&) {
+                CommandFailed();
             }
         });
     }
@@ -245,8 +245,8 @@ void TMainWindow::InstallQueueCommands() {
     connect(ListViewUploadJobs, &QAbstractItemView::doubleClicked, this, [this] {
         try {
             ListViewUploadJobsDblClick();
-        } catch (const std::exception& e) {
-            CommandFailed(QStringLiteral("ListViewUploadJobs"), e);
+        } catch (const std::exception&) {
+            CommandFailed();
         }
     });
 
@@ -256,9 +256,9 @@ void TMainWindow::InstallQueueCommands() {
         std::vector<std::string> paths = Paths;
         try {
             return AddFiles(this, FScheduler, paths, StayOnTop);
-        } catch (const std::exception& e) {
+        } catch (const std::exception&) {
             // The tasks before the failing file were kept: the window shows them and the error.
-            CommandFailed(QStringLiteral("AddFiles"), e);
+            CommandFailed();
             return true;
         }
     };
@@ -342,9 +342,7 @@ void TMainWindow::UpdateQueueCommands() {
 
 // Called inside the handler's catch block: the failure joins the error report, as every exception
 // that reaches the event loop does, and the program goes on.
-void TMainWindow::CommandFailed(const QString& Sender, const std::exception& Error) {
-    (void)Sender;
-    (void)Error;
+void TMainWindow::CommandFailed() {
     ApplicationEventsException(this, std::current_exception());
 }
 
