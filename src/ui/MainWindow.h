@@ -23,6 +23,7 @@
 #include "ui/FormBase.h"
 #include "ui/HotKeyGrab.h"
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QRgb>
 #include <QStringList>
@@ -85,6 +86,8 @@ TProductInfo BuiltInProductInfo();
 class TMainWindow final : public TFormBase<QMainWindow>, private TUploadQueueObserver {
     Q_OBJECT
 public:
+    // The window's title and the tray icon's tooltip.
+    static constexpr const char* ApplicationTitle = "Quillo Uploader";
     static constexpr int DesignedClientWidth = 1014;
     static constexpr int DesignedClientHeight = 800;
     // Status-bar panels 1 and 2; panel 0 takes the width they leave.
@@ -119,7 +122,7 @@ public:
 
     // ---- commands ------------------------------------------------------------------------
     // Connects Execute to the action's trigger and shows the action in every menu and on the
-    // tool bar where it sits. Called once per command, from FormCreate.
+    // tool bar where it sits. Called once per command, once its handler can run.
     void InstallCommand(QAction* Action, std::function<void()> Execute);
 
     // The Exit command (File menu and tray menu): marks the exit request (never cleared), asks
@@ -419,6 +422,10 @@ public:
     void act_aboutExecute();
 
 private:
+    // A command's action with its component name, caption, hint (tooltip and status tip) and
+    // shortcut, hidden until InstallCommand gives it its handler.
+    QAction* NewAction(const char* Name, const QString& Caption, const QString& Hint = {},
+                       const QKeySequence& Shortcut = {});
     void InstallToolCommands();
     std::unique_ptr<TCompletionActions> FCompletion;
     void CreateActions();

@@ -64,17 +64,6 @@ std::vector<std::string> RunOpenFilesDialog(QWidget* Owner, const QString& Title
     return paths;
 }
 
-QAction* MakeCommand(QWidget* Owner, const char* Name, const QString& Caption, const QString& Hint,
-                     const QKeySequence& Shortcut = {}) {
-    auto* a = new QAction(Caption, Owner);
-    a->setObjectName(QString::fromLatin1(Name));
-    a->setToolTip(Hint);
-    a->setStatusTip(Hint);
-    if (!Shortcut.isEmpty())
-        a->setShortcut(Shortcut);
-    return a;
-}
-
 // The marks of a view's selection and its focus row, one mark per row.
 TListSelection SelectionOf(const QAbstractItemView* View) {
     TListSelection s;
@@ -172,11 +161,11 @@ TOpenFilesDialog SetOpenFilesDialog(TOpenFilesDialog Dialog) {
 // ---- installation ------------------------------------------------------------------------------
 
 void TMainWindow::CreateQueueCommandActions() {
-    act_renametask = MakeCommand(this, "act_renametask", tr("&Rename"), tr("Rename"), Qt::Key_F2);
-    act_scramblename = MakeCommand(this, "act_scramblename", tr("S&cramble name"), tr("Scramble name"));
-    act_restoreoriginalname = MakeCommand(this, "act_restoreoriginalname", tr("Restore &original name"),
+    act_renametask = NewAction("act_renametask", tr("&Rename"), tr("Rename"), Qt::Key_F2);
+    act_scramblename = NewAction("act_scramblename", tr("S&cramble name"), tr("Scramble name"));
+    act_restoreoriginalname = NewAction("act_restoreoriginalname", tr("Restore &original name"),
                                           tr("Restore original name"));
-    act_selectalltasks = MakeCommand(this, "act_selectalltasks", tr("Select all"), tr("Select all"),
+    act_selectalltasks = NewAction("act_selectalltasks", tr("Select all"), tr("Select all"),
                                      QKeySequence(Qt::CTRL | Qt::Key_A));
     // The keypad's Enter opens the properties as well as the main Return key does.
     act_tasksproperties->setShortcuts(
