@@ -154,6 +154,9 @@ public:
     // by one run (PostQueueCommandsUpdate).
     void UpdateQueueCommands();
     void PostQueueCommandsUpdate();
+    // The task list is shown, a row is selected and has the focus, and (one row) its task's state
+    // or (several rows) some selected task's state is in States.
+    bool SelectedTasksInStates(TJobStates States) const;
     void DeleteSelectedTasks();
     void ScrambleNames();
     void RestoreOriginalNames();
@@ -182,9 +185,6 @@ public:
     // Repaints the rows of the shown view and rebuilds the details; with View given, only when
     // View is the one shown.
     void RefreshCurrentView(QAbstractItemView* View = nullptr);
-    // The task list is shown, a row is selected and has the focus, and (one row) its task's state
-    // or (several rows) some selected task's state is in States.
-    bool SelectedTasksInStates(TJobStates States) const;
     // Column 0 takes the width the other columns leave (never less than MinFirstColumnWidth).
     void FitFirstColumn(QTableView* View);
     // Fits both views and the status-bar panels to the window.

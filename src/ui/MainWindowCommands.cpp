@@ -329,6 +329,13 @@ void TMainWindow::UpdateQueueCommands() {
     act_newtasks->setEnabled(e.NewTasks);
 }
 
+// The rule the enable rules apply, on the same summary of the selection.
+bool TMainWindow::SelectedTasksInStates(TJobStates States) const {
+    const QTableView* view = ListViewUploadJobs;
+    return view->isVisibleTo(this) && view->currentIndex().row() >= 0 &&
+           quillo::SelectedTasksInStates(SummaryOf(view, &FQueue), States);
+}
+
 // Called inside the handler's catch block: the failure joins the error report, as every exception
 // that reaches the event loop does, and the program goes on.
 void TMainWindow::CommandFailed() {

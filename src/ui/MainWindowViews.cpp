@@ -153,20 +153,6 @@ void TMainWindow::TaskRefreshed(TJobId Task) {
         ShowDetails(ListViewUploadJobs);
 }
 
-bool TMainWindow::SelectedTasksInStates(TJobStates States) const {
-    const QTableView* view = ListViewUploadJobs;
-    if (!IsShown(view, this) || view->currentIndex().row() < 0)
-        return false;
-    const int count = SelectedRowCount(view);
-    if (count == 0)
-        return false;
-    for (const QItemSelectionRange& range : view->selectionModel()->selection())
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            if (std::size_t(row) < FQueue.TaskCount() && States.Contains(FQueue.Task(std::size_t(row)).State))
-                return true;
-    return false;
-}
-
 void TMainWindow::FitFirstColumn(QTableView* View) {
     QHeaderView* header = View->horizontalHeader();
     int others = 0;
