@@ -28,13 +28,10 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTextEdit>
-#include <QTimer>
 #include <QToolBar>
-#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <cstdint>
 #include <cstdio>
 
 namespace quillo {

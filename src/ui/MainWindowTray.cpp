@@ -11,7 +11,6 @@
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
