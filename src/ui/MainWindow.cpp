@@ -299,11 +299,10 @@ QAction* TMainWindow::NewAction(const char* Name, const QString& Caption, const 
 }
 
 void TMainWindow::CreateActions() {
-    act_newtasks =
-        NewAction("act_newtasks", tr("&Add..."), tr("Add files for upload"), Qt::Key_Insert);
+    act_newtasks = NewAction("act_newtasks", tr("&Add..."), tr("Add files for upload"), Qt::Key_Insert);
     act_newtasks->setIcon(ToolBarPicture(0));
-    act_tasksproperties = NewAction("act_tasksproperties", tr("&Properties..."),
-                                     tr("Change task properties"), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    act_tasksproperties = NewAction("act_tasksproperties", tr("&Properties..."), tr("Change task properties"),
+                                    QKeySequence(Qt::CTRL | Qt::Key_Return));
     act_exit = NewAction("act_exit", tr("E&xit"));
 
     act_queuetasks = NewAction("act_queuetasks", tr("&Start"), tr("Queue file(s) for upload"));
