@@ -60,6 +60,7 @@ class QWidget;
 namespace quillo {
 
 class TCompletionActions;
+struct TListSelection;
 
 class TFinishedUploadJobsModel;
 class TUploadJobsModel;
@@ -194,6 +195,11 @@ public:
     QTableView* CurrentView() const;
     // Selected rows of a view in ascending order.
     static std::vector<int> SelectedRows(const QAbstractItemView* View);
+    // A view's selection as one mark per row and its focus row; and the other way round, the
+    // marks put back as one range per run of neighbouring rows (one change of the selection,
+    // however many rows) and the focus row set without touching them.
+    static TListSelection SelectionOf(const QAbstractItemView* View);
+    static void ApplySelection(QAbstractItemView* View, const TListSelection& Selection);
     // 0, 1, or 2 for "several": what the details panel and the enable rules ask, answered
     // without walking a selection of 100,000 rows.
     static int SelectedRowCount(const QAbstractItemView* View);

@@ -64,40 +64,6 @@ std::vector<std::string> RunOpenFilesDialog(QWidget* Owner, const QString& Title
     return paths;
 }
 
-// The marks of a view's selection and its focus row, one mark per row.
-TListSelection SelectionOf(const QAbstractItemView* View) {
-    TListSelection s;
-    s.Selected.assign(std::size_t(View->model()->rowCount()), 0);
-    for (const QItemSelectionRange& range : View->selectionModel()->selection())
-        for (int row = qMax(0, range.top()); row <= range.bottom() && std::size_t(row) < s.Selected.size();
-             ++row)
-            s.Selected[std::size_t(row)] = 1;
-    if (const int current = View->currentIndex().row(); current >= 0)
-        s.Focus = std::size_t(current);
-    return s;
-}
-
-// Puts the marks back as one range per run of adjacent rows, and the focus row.
-void ApplySelection(QAbstractItemView* View, const TListSelection& S) {
-    const QAbstractItemModel* model = View->model();
-    const int lastColumn = model->columnCount() - 1;
-    const std::size_t n = std::min(S.Selected.size(), std::size_t(model->rowCount()));
-    QItemSelection selection;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!S.Selected[i])
-            continue;
-        std::size_t j = i;
-        while (j + 1 < n && S.Selected[j + 1])
-            ++j;
-        selection.select(model->index(int(i), 0), model->index(int(j), lastColumn));
-        i = j;
-    }
-    View->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    if (S.Focus && *S.Focus < n)
-        View->selectionModel()->setCurrentIndex(model->index(int(*S.Focus), 0),
-                                                QItemSelectionModel::NoUpdate);
-}
-
 // What the enable rules ask of a view's selection, from its ranges (never a walk of every row).
 TSelectionSummary SummaryOf(const QAbstractItemView* View, const TUploadQueue* Tasks) {
     TSelectionSummary sum;
@@ -163,10 +129,10 @@ TOpenFilesDialog SetOpenFilesDialog(TOpenFilesDialog Dialog) {
 void TMainWindow::CreateQueueCommandActions() {
     act_renametask = NewAction("act_renametask", tr("&Rename"), tr("Rename"), Qt::Key_F2);
     act_scramblename = NewAction("act_scramblename", tr("S&cramble name"), tr("Scramble name"));
-    act_restoreoriginalname = NewAction("act_restoreoriginalname", tr("Restore &original name"),
-                                          tr("Restore original name"));
+    act_restoreoriginalname =
+        NewAction("act_restoreoriginalname", tr("Restore &original name"), tr("Restore original name"));
     act_selectalltasks = NewAction("act_selectalltasks", tr("Select all"), tr("Select all"),
-                                     QKeySequence(Qt::CTRL | Qt::Key_A));
+                                   QKeySequence(Qt::CTRL | Qt::Key_A));
     // The keypad's Enter opens the properties as well as the main Return key does.
     act_tasksproperties->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
