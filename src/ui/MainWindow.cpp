@@ -28,20 +28,15 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTextEdit>
-#include <QTimer>
 #include <QToolBar>
-#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <cstdint>
 #include <cstdio>
 
 namespace quillo {
 
 namespace {
-
-constexpr const char* kApplicationTitle = "Quillo Uploader";
 
 // A selection must stay readable when the focus is elsewhere (the details panel describes it).
 void KeepSelectionVisibleWithoutFocus(QWidget* W) {
@@ -49,21 +44,6 @@ void KeepSelectionVisibleWithoutFocus(QWidget* W) {
     for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
         p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
     W->setPalette(p);
-}
-
-QAction* MakeAction(QObject* Owner, const char* Name, const QString& Caption, const QString& Hint = {},
-                    const QKeySequence& Shortcut = {}) {
-    auto* a = new QAction(Caption, Owner);
-    a->setObjectName(QString::fromLatin1(Name));
-    if (!Hint.isEmpty()) {
-        a->setToolTip(Hint);
-        a->setStatusTip(Hint);
-    }
-    if (!Shortcut.isEmpty())
-        a->setShortcut(Shortcut);
-    // Hidden until the command's handler is installed: no item of the window does nothing.
-    a->setVisible(false);
-    return a;
 }
 
 bool HasVisibleItem(const QWidget* MenuOrBar) {
@@ -78,7 +58,7 @@ bool HasVisibleItem(const QWidget* MenuOrBar) {
 TMainWindow::TMainWindow(const TMainWindowStart& Start, QWidget* Parent)
     : TFormBase<QMainWindow>(Parent), FScheduler(FQueue, {}, MakeSchedulerHooks()), FStart(Start) {
     setObjectName(QStringLiteral("TMainWindow"));
-    setWindowTitle(QString::fromLatin1(kApplicationTitle));
+    setWindowTitle(QString::fromLatin1(ApplicationTitle));
     FQueue.AddObserver(this);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &TMainWindow::CommitData, Qt::DirectConnection);
     CreateForm();
@@ -303,38 +283,52 @@ void TMainWindow::CreateStatusBar() {
 
 // ---- actions, menus, tool bar ----------------------------------------------------------------
 
-void TMainWindow::CreateActions() {
-    act_newtasks =
-        MakeAction(this, "act_newtasks", tr("&Add..."), tr("Add files for upload"), Qt::Key_Insert);
-    act_newtasks->setIcon(ToolBarPicture(0));
-    act_tasksproperties = MakeAction(this, "act_tasksproperties", tr("&Properties..."),
-                                     tr("Change task properties"), QKeySequence(Qt::CTRL | Qt::Key_Return));
-    act_exit = MakeAction(this, "act_exit", tr("E&xit"));
+QAction* TMainWindow::NewAction(const char* Name, const QString& Caption, const QString& Hint,
+                                const QKeySequence& Shortcut) {
+    auto* a = new QAction(Caption, this);
+    a->setObjectName(QString::fromLatin1(Name));
+    if (!Hint.isEmpty()) {
+        a->setToolTip(Hint);
+        a->setStatusTip(Hint);
+    }
+    if (!Shortcut.isEmpty())
+        a->setShortcut(Shortcut);
+    // Hidden until the command's handler is installed: no item of the window does nothing.
+    a->setVisible(false);
+    return a;
+}
 
-    act_queuetasks = MakeAction(this, "act_queuetasks", tr("&Start"), tr("Queue file(s) for upload"));
+void TMainWindow::CreateActions() {
+    act_newtasks = NewAction("act_newtasks", tr("&Add..."), tr("Add files for upload"), Qt::Key_Insert);
+    act_newtasks->setIcon(ToolBarPicture(0));
+    act_tasksproperties = NewAction("act_tasksproperties", tr("&Properties..."), tr("Change task properties"),
+                                    QKeySequence(Qt::CTRL | Qt::Key_Return));
+    act_exit = NewAction("act_exit", tr("E&xit"));
+
+    act_queuetasks = NewAction("act_queuetasks", tr("&Start"), tr("Queue file(s) for upload"));
     act_queuetasks->setIcon(ToolBarPicture(1));
-    act_pausetasks = MakeAction(this, "act_pausetasks", tr("S&top"), tr("Pause upload"));
+    act_pausetasks = NewAction("act_pausetasks", tr("S&top"), tr("Pause upload"));
     act_pausetasks->setIcon(ToolBarPicture(2));
-    act_starttasks = MakeAction(this, "act_starttasks", tr("Start &Now!"), tr("Force file upload"));
-    act_stopalltasks = MakeAction(this, "act_stopalltasks", tr("Stop &All"), tr("Stop all"));
-    act_deletetasks = MakeAction(this, "act_deletetasks", tr("&Delete"), tr("Remove item"), Qt::Key_Delete);
+    act_starttasks = NewAction("act_starttasks", tr("Start &Now!"), tr("Force file upload"));
+    act_stopalltasks = NewAction("act_stopalltasks", tr("Stop &All"), tr("Stop all"));
+    act_deletetasks = NewAction("act_deletetasks", tr("&Delete"), tr("Remove item"), Qt::Key_Delete);
     act_deletetasks->setIcon(ToolBarPicture(5));
-    act_movetasksup = MakeAction(this, "act_movetasksup", tr("&Up"), tr("Move up"));
+    act_movetasksup = NewAction("act_movetasksup", tr("&Up"), tr("Move up"));
     act_movetasksup->setIcon(ToolBarPicture(4));
-    act_movetasksdown = MakeAction(this, "act_movetasksdown", tr("Do&wn"), tr("Move down"));
+    act_movetasksdown = NewAction("act_movetasksdown", tr("Do&wn"), tr("Move down"));
     act_movetasksdown->setIcon(ToolBarPicture(3));
 
-    act_search = MakeAction(this, "act_search", tr("&Search"), {}, QKeySequence(Qt::CTRL | Qt::Key_F));
+    act_search = NewAction("act_search", tr("&Search"), {}, QKeySequence(Qt::CTRL | Qt::Key_F));
     act_search->setCheckable(true);
     act_shutdowntoggle =
-        MakeAction(this, "act_shutdowntoggle", tr("Auto s&hutdown"), tr("Autoshutdown when finished"));
+        NewAction("act_shutdowntoggle", tr("Auto s&hutdown"), tr("Autoshutdown when finished"));
     act_shutdowntoggle->setCheckable(true);
-    act_selectlanguage = MakeAction(this, "act_selectlanguage", tr("&Language..."));
-    act_showsettings = MakeAction(this, "act_showsettings", tr("S&ettings..."));
+    act_selectlanguage = NewAction("act_selectlanguage", tr("&Language..."));
+    act_showsettings = NewAction("act_showsettings", tr("S&ettings..."));
 
-    act_help = MakeAction(this, "act_help", tr("&Help"));
-    act_checkforupdate = MakeAction(this, "act_checkforupdate", tr("&Check for new version"));
-    act_about = MakeAction(this, "act_about", tr("&About..."));
+    act_help = NewAction("act_help", tr("&Help"));
+    act_checkforupdate = NewAction("act_checkforupdate", tr("&Check for new version"));
+    act_about = NewAction("act_about", tr("&About..."));
 }
 
 void TMainWindow::CreateFileMenu() {

@@ -23,6 +23,7 @@
 #include "ui/FormBase.h"
 #include "ui/HotKeyGrab.h"
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QRgb>
 #include <QStringList>
@@ -59,6 +60,7 @@ class QWidget;
 namespace quillo {
 
 class TCompletionActions;
+struct TListSelection;
 
 class TFinishedUploadJobsModel;
 class TUploadJobsModel;
@@ -85,6 +87,8 @@ TProductInfo BuiltInProductInfo();
 class TMainWindow final : public TFormBase<QMainWindow>, private TUploadQueueObserver {
     Q_OBJECT
 public:
+    // The window's title and the tray icon's tooltip.
+    static constexpr const char* ApplicationTitle = "Quillo Uploader";
     static constexpr int DesignedClientWidth = 1014;
     static constexpr int DesignedClientHeight = 800;
     // Status-bar panels 1 and 2; panel 0 takes the width they leave.
@@ -119,7 +123,7 @@ public:
 
     // ---- commands ------------------------------------------------------------------------
     // Connects Execute to the action's trigger and shows the action in every menu and on the
-    // tool bar where it sits. Called once per command, from FormCreate.
+    // tool bar where it sits. Called once per command, once its handler can run.
     void InstallCommand(QAction* Action, std::function<void()> Execute);
 
     // The Exit command (File menu and tray menu): marks the exit request (never cleared), asks
@@ -151,6 +155,9 @@ public:
     // by one run (PostQueueCommandsUpdate).
     void UpdateQueueCommands();
     void PostQueueCommandsUpdate();
+    // The task list is shown, a row is selected and has the focus, and (one row) its task's state
+    // or (several rows) some selected task's state is in States.
+    bool SelectedTasksInStates(TJobStates States) const;
     void DeleteSelectedTasks();
     void ScrambleNames();
     void RestoreOriginalNames();
@@ -161,8 +168,9 @@ public:
     // The caption editor is open (Delete then belongs to it).
     bool EditingTaskCaption() const;
     // Where an error of a command goes that no command handles itself (a file that vanished
-    // while it was being added): one line "Sender -> message" for the user.
-    void CommandFailed(const QString& Sender, const std::exception& Error);
+    // while it was being added): called inside the catch block, it adds the exception being
+    // handled to the error report as "TMainWindow -> EClass: message".
+    void CommandFailed();
 
     // ---- views and details panel ---------------------------------------------------------
     // Shows the list view of the selected tree node (0 tasks, 1 finished), fits its first column
@@ -178,9 +186,6 @@ public:
     // Repaints the rows of the shown view and rebuilds the details; with View given, only when
     // View is the one shown.
     void RefreshCurrentView(QAbstractItemView* View = nullptr);
-    // The task list is shown, a row is selected and has the focus, and (one row) its task's state
-    // or (several rows) some selected task's state is in States.
-    bool SelectedTasksInStates(TJobStates States) const;
     // Column 0 takes the width the other columns leave (never less than MinFirstColumnWidth).
     void FitFirstColumn(QTableView* View);
     // Fits both views and the status-bar panels to the window.
@@ -190,6 +195,11 @@ public:
     QTableView* CurrentView() const;
     // Selected rows of a view in ascending order.
     static std::vector<int> SelectedRows(const QAbstractItemView* View);
+    // A view's selection as one mark per row and its focus row; and the other way round, the
+    // marks put back as one range per run of neighbouring rows (one change of the selection,
+    // however many rows) and the focus row set without touching them.
+    static TListSelection SelectionOf(const QAbstractItemView* View);
+    static void ApplySelection(QAbstractItemView* View, const TListSelection& Selection);
     // 0, 1, or 2 for "several": what the details panel and the enable rules ask, answered
     // without walking a selection of 100,000 rows.
     static int SelectedRowCount(const QAbstractItemView* View);
@@ -418,6 +428,10 @@ public:
     void act_aboutExecute();
 
 private:
+    // A command's action with its component name, caption, hint (tooltip and status tip) and
+    // shortcut, hidden until InstallCommand gives it its handler.
+    QAction* NewAction(const char* Name, const QString& Caption, const QString& Hint = {},
+                       const QKeySequence& Shortcut = {});
     void InstallToolCommands();
     std::unique_ptr<TCompletionActions> FCompletion;
     void CreateActions();

@@ -64,51 +64,6 @@ std::vector<std::string> RunOpenFilesDialog(QWidget* Owner, const QString& Title
     return paths;
 }
 
-QAction* MakeCommand(QWidget* Owner, const char* Name, const QString& Caption, const QString& Hint,
-                     const QKeySequence& Shortcut = {}) {
-    auto* a = new QAction(Caption, Owner);
-    a->setObjectName(QString::fromLatin1(Name));
-    a->setToolTip(Hint);
-    a->setStatusTip(Hint);
-    if (!Shortcut.isEmpty())
-        a->setShortcut(Shortcut);
-    return a;
-}
-
-// The marks of a view's selection and its focus row, one mark per row.
-TListSelection SelectionOf(const QAbstractItemView* View) {
-    TListSelection s;
-    s.Selected.assign(std::size_t(View->model()->rowCount()), 0);
-    for (const QItemSelectionRange& range : View->selectionModel()->selection())
-        for (int row = qMax(0, range.top()); row <= range.bottom() && std::size_t(row) < s.Selected.size();
-             ++row)
-            s.Selected[std::size_t(row)] = 1;
-    if (const int current = View->currentIndex().row(); current >= 0)
-        s.Focus = std::size_t(current);
-    return s;
-}
-
-// Puts the marks back as one range per run of adjacent rows, and the focus row.
-void ApplySelection(QAbstractItemView* View, const TListSelection& S) {
-    const QAbstractItemModel* model = View->model();
-    const int lastColumn = model->columnCount() - 1;
-    const std::size_t n = std::min(S.Selected.size(), std::size_t(model->rowCount()));
-    QItemSelection selection;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!S.Selected[i])
-            continue;
-        std::size_t j = i;
-        while (j + 1 < n && S.Selected[j + 1])
-            ++j;
-        selection.select(model->index(int(i), 0), model->index(int(j), lastColumn));
-        i = j;
-    }
-    View->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    if (S.Focus && *S.Focus < n)
-        View->selectionModel()->setCurrentIndex(model->index(int(*S.Focus), 0),
-                                                QItemSelectionModel::NoUpdate);
-}
-
 // What the enable rules ask of a view's selection, from its ranges (never a walk of every row).
 TSelectionSummary SummaryOf(const QAbstractItemView* View, const TUploadQueue* Tasks) {
     TSelectionSummary sum;
@@ -172,12 +127,12 @@ TOpenFilesDialog SetOpenFilesDialog(TOpenFilesDialog Dialog) {
 // ---- installation ------------------------------------------------------------------------------
 
 void TMainWindow::CreateQueueCommandActions() {
-    act_renametask = MakeCommand(this, "act_renametask", tr("&Rename"), tr("Rename"), Qt::Key_F2);
-    act_scramblename = MakeCommand(this, "act_scramblename", tr("S&cramble name"), tr("Scramble name"));
-    act_restoreoriginalname = MakeCommand(this, "act_restoreoriginalname", tr("Restore &original name"),
-                                          tr("Restore original name"));
-    act_selectalltasks = MakeCommand(this, "act_selectalltasks", tr("Select all"), tr("Select all"),
-                                     QKeySequence(Qt::CTRL | Qt::Key_A));
+    act_renametask = NewAction("act_renametask", tr("&Rename"), tr("Rename"), Qt::Key_F2);
+    act_scramblename = NewAction("act_scramblename", tr("S&cramble name"), tr("Scramble name"));
+    act_restoreoriginalname =
+        NewAction("act_restoreoriginalname", tr("Restore &original name"), tr("Restore original name"));
+    act_selectalltasks = NewAction("act_selectalltasks", tr("Select all"), tr("Select all"),
+                                   QKeySequence(Qt::CTRL | Qt::Key_A));
     // The keypad's Enter opens the properties as well as the main Return key does.
     act_tasksproperties->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
@@ -233,11 +188,11 @@ void TMainWindow::InstallQueueCommands() {
         // Shortcuts work wherever the focus is in the window, also for the commands that sit
         // only in the context menu or in no menu at all.
         addAction(action);
-        InstallCommand(action, [this, action = action, handler = handler] {
+        InstallCommand(action, [this, handler = handler] {
             try {
                 (this->*handler)();
-            } catch (const std::exception& e) {
-                CommandFailed(action->objectName(), e);
+            } catch (const std::exception&) {
+                CommandFailed();
             }
         });
     }
@@ -245,8 +200,8 @@ void TMainWindow::InstallQueueCommands() {
     connect(ListViewUploadJobs, &QAbstractItemView::doubleClicked, this, [this] {
         try {
             ListViewUploadJobsDblClick();
-        } catch (const std::exception& e) {
-            CommandFailed(QStringLiteral("ListViewUploadJobs"), e);
+        } catch (const std::exception&) {
+            CommandFailed();
         }
     });
 
@@ -256,9 +211,9 @@ void TMainWindow::InstallQueueCommands() {
         std::vector<std::string> paths = Paths;
         try {
             return AddFiles(this, FScheduler, paths, StayOnTop);
-        } catch (const std::exception& e) {
+        } catch (const std::exception&) {
             // The tasks before the failing file were kept: the window shows them and the error.
-            CommandFailed(QStringLiteral("AddFiles"), e);
+            CommandFailed();
             return true;
         }
     };
@@ -340,11 +295,16 @@ void TMainWindow::UpdateQueueCommands() {
     act_newtasks->setEnabled(e.NewTasks);
 }
 
+// The rule the enable rules apply, on the same summary of the selection.
+bool TMainWindow::SelectedTasksInStates(TJobStates States) const {
+    const QTableView* view = ListViewUploadJobs;
+    return view->isVisibleTo(this) && view->currentIndex().row() >= 0 &&
+           quillo::SelectedTasksInStates(SummaryOf(view, &FQueue), States);
+}
+
 // Called inside the handler's catch block: the failure joins the error report, as every exception
 // that reaches the event loop does, and the program goes on.
-void TMainWindow::CommandFailed(const QString& Sender, const std::exception& Error) {
-    (void)Sender;
-    (void)Error;
+void TMainWindow::CommandFailed() {
     ApplicationEventsException(this, std::current_exception());
 }
 

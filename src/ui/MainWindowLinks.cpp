@@ -95,14 +95,11 @@ void TMainWindow::InstallLinksAndSearchCommands() {
 
 void TMainWindow::CreateLinkCommands() {
     for (const TLinkCommandInfo& info : LinkCommands) {
-        auto* a = new QAction(QString::fromLatin1(info.Caption), this);
-        a->setObjectName(QString::fromLatin1(info.Name));
-        if (*info.Shortcut)
-            a->setShortcut(QKeySequence(QString::fromLatin1(info.Shortcut)));
+        QAction* a = NewAction(info.Name, QString::fromLatin1(info.Caption), {},
+                               QKeySequence(QString::fromLatin1(info.Shortcut)));
         // Shortcuts only work for actions of a widget of the window: the context menu is a
         // window of its own, shown only now and then.
         addAction(a);
-        a->setVisible(false);
         a->setEnabled(false);
         FLinkActions[std::size_t(info.Command)] = a;
     }

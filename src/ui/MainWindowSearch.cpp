@@ -7,6 +7,7 @@
 #include "core/engine/UpdateCheck.h"
 #include "core/l10n/ResMessages.h"
 #include "core/queue/FinishedSearch.h"
+#include "core/queue/QueueCommands.h"
 #include "ui/ApplicationEvents.h"
 #include "ui/FreezeUpdates.h"
 #include "ui/MessageBox.h"
@@ -167,26 +168,12 @@ void TMainWindow::SearchFinishedList(bool Next, bool SelectAll) {
     Label1->setVisible(outcome.Wrapped);
     {
         TFreezeUpdates bulk(view);
-        // The marks as ranges of neighbouring rows: one change of the selection, however many.
-        QItemSelection selection;
-        const QAbstractItemModel* model = view->model();
-        const int lastColumn = model->columnCount() - 1;
-        std::vector<std::size_t> rows = outcome.Selected;
-        std::sort(rows.begin(), rows.end());
-        for (std::size_t i = 0; i < rows.size();) {
-            std::size_t j = i;
-            while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
-                ++j;
-            selection.append(
-                QItemSelectionRange(model->index(int(rows[i]), 0), model->index(int(rows[j]), lastColumn)));
-            i = j + 1;
-        }
+        std::optional<std::size_t> focus;
         if (outcome.Found)
-            view->selectionModel()->setCurrentIndex(model->index(outcome.FocusedRow, 0),
-                                                    QItemSelectionModel::NoUpdate);
-        view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+            focus = std::size_t(outcome.FocusedRow);
+        ApplySelection(view, TListSelection::OfRows(FQueue.FinishedCount(), outcome.Selected, focus));
         if (outcome.Found)
-            view->scrollTo(model->index(outcome.FocusedRow, 0));
+            view->scrollTo(view->model()->index(outcome.FocusedRow, 0));
     }
     QPalette p = Edit1->palette();
     p.setColor(QPalette::Base, outcome.Found ? QApplication::palette(Edit1).color(QPalette::Base)

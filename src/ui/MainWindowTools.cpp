@@ -9,7 +9,6 @@
 #include "ui/FrmLanguages.h"
 #include "ui/SettingsBox.h"
 
-#include <QAction>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
 

@@ -11,7 +11,6 @@
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -21,21 +20,12 @@ namespace quillo {
 
 namespace {
 
-constexpr const char* kApplicationTitle = "Quillo Uploader";
 // Long enough to be read after the start; the status panels come back afterwards.
 constexpr int kStealthNoticeMs = 60000;
 // How often the window looks for a tray host that came or went.
 constexpr int kTrayProbeMs = 1000;
 
 std::function<bool()> gTrayProbe;
-
-QAction* MakeAction(QObject* Owner, const QString& Caption, const char* Name, const QString& Hint) {
-    auto* action = new QAction(Caption, Owner);
-    action->setObjectName(QString::fromLatin1(Name));
-    action->setStatusTip(Hint);
-    action->setToolTip(Hint);
-    return action;
-}
 
 } // namespace
 
@@ -52,11 +42,11 @@ bool TMainWindow::ApplicationVisible() const {
 }
 
 void TMainWindow::CreateTray() {
-    act_showmainwindow = MakeAction(this, tr("Show Window"), "act_showmainwindow", tr("Show window"));
-    connect(act_showmainwindow, &QAction::triggered, this, &TMainWindow::act_showmainwindowExecute);
-    act_showdroptarget = MakeAction(this, tr("Show Drop Target"), "act_showdroptarget", tr("Show drop"));
+    act_showmainwindow = NewAction("act_showmainwindow", tr("Show Window"), tr("Show window"));
+    InstallCommand(act_showmainwindow, [this] { act_showmainwindowExecute(); });
+    act_showdroptarget = NewAction("act_showdroptarget", tr("Show Drop Target"), tr("Show drop"));
     act_showdroptarget->setCheckable(true);
-    connect(act_showdroptarget, &QAction::triggered, this, &TMainWindow::act_showdroptargetExecute);
+    InstallCommand(act_showdroptarget, [this] { act_showdroptargetExecute(); });
 
     TrayPopupMenu = new QMenu(this);
     TrayPopupMenu->setObjectName(QStringLiteral("TrayPopupMenu"));
@@ -131,7 +121,7 @@ void TMainWindow::ShowAtStart(const TMainWindowStart& Start) {
             QTimer::singleShot(0, this, [this] { showMinimized(); });
     }
     frm_droptarget->setVisible(AppSettings.General.ShowDropTarget && !FStealthMode);
-    TrayIcon->setToolTip(QString::fromLatin1(kApplicationTitle));
+    TrayIcon->setToolTip(QString::fromLatin1(ApplicationTitle));
     TrayIcon->setVisible(!FStealthMode);
     UpdateTrayMenus();
 
@@ -263,7 +253,9 @@ void TMainWindow::act_showdroptargetExecute() {
 }
 
 void TMainWindow::HandleHotKey(int Id) {
-    if (Id != 0 || FSettingsOpen)
+    // Until the start is over (a box of the start runs its own event loop) the drop window and
+    // the tray icon the key switches do not exist yet.
+    if (Id != 0 || FSettingsOpen || !frm_droptarget)
         return;
     FStealthMode = !FStealthMode;
     if (FStealthMode) {

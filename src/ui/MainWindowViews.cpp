@@ -2,6 +2,7 @@
 // column, the status-bar panels.
 #include "ui/MainWindow.h"
 
+#include "core/queue/QueueCommands.h"
 #include "ui/FreezeUpdates.h"
 #include "ui/QueueModels.h"
 
@@ -73,15 +74,45 @@ int TMainWindow::SelectedRowCount(const QAbstractItemView* View) {
     return 1;
 }
 
-std::vector<int> TMainWindow::SelectedRows(const QAbstractItemView* View) {
-    std::vector<char> marked(std::size_t(View->model()->rowCount()), 0);
+// The marks of a view's selection and its focus row, one mark per row.
+TListSelection TMainWindow::SelectionOf(const QAbstractItemView* View) {
+    TListSelection s;
+    s.Selected.assign(std::size_t(View->model()->rowCount()), 0);
     for (const QItemSelectionRange& range : View->selectionModel()->selection())
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            if (row >= 0 && std::size_t(row) < marked.size())
-                marked[std::size_t(row)] = 1;
+        for (int row = qMax(0, range.top()); row <= range.bottom() && std::size_t(row) < s.Selected.size();
+             ++row)
+            s.Selected[std::size_t(row)] = 1;
+    if (const int current = View->currentIndex().row(); current >= 0)
+        s.Focus = std::size_t(current);
+    return s;
+}
+
+// Puts the marks back as one range per run of adjacent rows, and the focus row.
+void TMainWindow::ApplySelection(QAbstractItemView* View, const TListSelection& S) {
+    const QAbstractItemModel* model = View->model();
+    const int lastColumn = model->columnCount() - 1;
+    const std::size_t n = std::min(S.Selected.size(), std::size_t(model->rowCount()));
+    QItemSelection selection;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!S.Selected[i])
+            continue;
+        std::size_t j = i;
+        while (j + 1 < n && S.Selected[j + 1])
+            ++j;
+        selection.select(model->index(int(i), 0), model->index(int(j), lastColumn));
+        i = j;
+    }
+    View->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (S.Focus && *S.Focus < n)
+        View->selectionModel()->setCurrentIndex(model->index(int(*S.Focus), 0),
+                                                QItemSelectionModel::NoUpdate);
+}
+
+std::vector<int> TMainWindow::SelectedRows(const QAbstractItemView* View) {
+    const TListSelection s = SelectionOf(View);
     std::vector<int> rows;
-    for (std::size_t row = 0; row < marked.size(); ++row)
-        if (marked[row])
+    for (std::size_t row = 0; row < s.Selected.size(); ++row)
+        if (s.Selected[row])
             rows.push_back(int(row));
     return rows;
 }
@@ -151,20 +182,6 @@ void TMainWindow::TaskRefreshed(TJobId Task) {
     if (Task == NoJobId ||
         (std::size_t(row) < FQueue.TaskCount() && FQueue.Task(std::size_t(row)).Id() == Task))
         ShowDetails(ListViewUploadJobs);
-}
-
-bool TMainWindow::SelectedTasksInStates(TJobStates States) const {
-    const QTableView* view = ListViewUploadJobs;
-    if (!IsShown(view, this) || view->currentIndex().row() < 0)
-        return false;
-    const int count = SelectedRowCount(view);
-    if (count == 0)
-        return false;
-    for (const QItemSelectionRange& range : view->selectionModel()->selection())
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            if (std::size_t(row) < FQueue.TaskCount() && States.Contains(FQueue.Task(std::size_t(row)).State))
-                return true;
-    return false;
 }
 
 void TMainWindow::FitFirstColumn(QTableView* View) {

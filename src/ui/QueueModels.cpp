@@ -4,8 +4,6 @@
 #include "core/queue/JobTexts.h"
 #include "ui/Pictures.h"
 
-#include <QLocale>
-
 namespace quillo {
 
 namespace {
@@ -72,12 +70,6 @@ bool TQueueListModel::setHeaderData(int Section, Qt::Orientation Orientation, co
     return true;
 }
 
-void TQueueListModel::RefreshAllRows() {
-    const int rows = rowCount();
-    if (rows > 0)
-        emit dataChanged(index(0, 0), index(rows - 1, columnCount() - 1));
-}
-
 void TQueueListModel::RowsAboutToBeInserted(TQueueList List, std::size_t First, std::size_t Count) {
     if (List == FList)
         beginInsertRows({}, int(First), int(First + Count) - 1);
@@ -98,8 +90,6 @@ void TQueueListModel::RowsRemoved(TQueueList List, std::size_t, std::size_t) {
         endRemoveRows();
 }
 
-// Qt names the destination as the row the moved one is put before: one past `To` when moving
-// down. A move onto itself is no move at all (beginMoveRows refuses it).
 void TQueueListModel::BeginLayoutChange() {
     if (FLayoutChanging)
         return;
@@ -114,6 +104,8 @@ void TQueueListModel::EndLayoutChange() {
     emit layoutChanged();
 }
 
+// Qt names the destination as the row the moved one is put before: one past `To` when moving
+// down. A move onto itself is no move at all (beginMoveRows refuses it).
 void TQueueListModel::RowAboutToBeMoved(TQueueList List, std::size_t From, std::size_t To) {
     if (List != FList || FLayoutChanging)
         return;

@@ -41,11 +41,6 @@ public:
                        int Role = Qt::EditRole) override;
 
     const std::vector<TListColumn>& Columns() const { return FColumns; }
-    TUploadQueue& Queue() const { return FQueue; }
-
-    // Tells the views that every row may look different (a language change, a repaint of the
-    // whole view).
-    void RefreshAllRows();
 
     // Many single-row moves in a row (a scattered selection moved up or down): between the two
     // calls the views hear nothing of the moves, and at the end one layout change. Persistent

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -364,6 +365,35 @@ TEST_F(MainWindowTest, DamagedJobsFileIsReportedInAnErrorBox) {
     EXPECT_EQ(FBoxes[0].Caption, ResQString(rmError));
     EXPECT_EQ(FBoxes[0].Icon, miError);
     EXPECT_EQ(w.FQueue.TaskCount(), 0u);
+}
+
+// The box of a damaged jobs file runs its own event loop before the window is complete: the boss
+// key pressed meanwhile must neither crash nor switch anything.
+TEST_F(MainWindowTest, BossKeyWhileTheStartStillAsksIsIgnored) {
+    QFile f(QString::fromStdString(JobsFileName()));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("\x00\x01\xff\xff\xff\x7f", 6));
+    f.close();
+    SetMessageBoxHandler([this](QWidget*, const QString& Text, const QString& Caption, TMsgBoxButtons Buttons,
+                                TMsgBoxIcon Icon) {
+        FBoxes.push_back({Text, Caption, Buttons, Icon});
+        if (FGrab.Live && FGrab.Live->OnPressed)
+            FGrab.Live->OnPressed();
+        return FAnswer;
+    });
+    TMainWindow w;
+    ASSERT_EQ(FBoxes.size(), 1u);
+    EXPECT_EQ(FBoxes[0].Caption, ResQString(rmError));
+    ASSERT_NE(FGrab.Live, nullptr);
+    EXPECT_FALSE(w.FStealthMode);
+    ASSERT_NE(w.TrayIcon, nullptr);
+    EXPECT_TRUE(w.TrayIcon->isVisible());
+    ProcessEvents();
+    EXPECT_TRUE(w.isVisible());
+    // Once the start is over the key works.
+    FGrab.Live->OnPressed();
+    EXPECT_TRUE(w.FStealthMode);
+    EXPECT_FALSE(w.isVisible());
 }
 
 TEST_F(MainWindowTest, UnwritableDataFolderIsReportedAndTheProgramStillEnds) {
