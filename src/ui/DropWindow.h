@@ -6,6 +6,7 @@
 
 #include "ui/DropTarget.h"
 #include "ui/FormBase.h"
+#include "ui/ScreenArea.h"
 
 #include <QPoint>
 #include <QRect>
@@ -31,10 +32,6 @@ struct TDropWindowHooks {
     // The visibility to store when it is not the window's own (nothing: the window's own).
     std::function<std::optional<bool>()> StoredVisibility;
 };
-
-// The top-left corner that puts Window inside Area: an edge that sticks out is pulled back to
-// the area's edge, the left (top) one first when the window is larger than the area.
-QPoint ClampIntoArea(const QRect& Window, const QRect& Area);
 
 class Tfrm_droptarget final : public TFormBase<QWidget> {
     Q_OBJECT

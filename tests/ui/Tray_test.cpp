@@ -528,6 +528,10 @@ TEST(DropWindowPlaceTest, ShowPullsTheWindowBackIntoTheWorkArea) {
     for (const Case& c : cases)
         EXPECT_EQ(ClampIntoArea(QRect(c.At, QSize(50, 50)), area), c.Expected) << c.At.x() << "," << c.At.y();
     EXPECT_EQ(ClampIntoArea(QRect(-5, -5, 50, 50), QRect(100, 40, 800, 600)), QPoint(100, 40));
+    // A window larger than the area keeps its left and top edges in it, wherever it came from.
+    for (const QPoint at : {QPoint(200, 100), QPoint(-300, -200), QPoint(100, 40)})
+        EXPECT_EQ(ClampIntoArea(QRect(at, QSize(900, 700)), QRect(100, 40, 800, 600)), QPoint(100, 40))
+            << at.x() << "," << at.y();
 }
 
 TEST_F(TrayTest, DropWindowStartsWhereTheSettingsSayClampedAndItsStateIsSavedFromTheWindow) {
