@@ -4,10 +4,9 @@
 #include "ui/MainWindow.h"
 
 #include "FakeHotKeyGrabber.h"
+#include "OfflineHome.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
-#include "core/net/IdStackWindowsEx.h"
-#include "support/TestEnvironment.h"
 #include "ui/DropTarget.h"
 #include "ui/DropWindow.h"
 #include "ui/HotKeyGrab.h"
@@ -48,10 +47,7 @@ struct TAddFilesCall {
 class TrayTest : public testing::Test {
 protected:
     void SetUp() override {
-        test::UseFreshHome();
-        ::setenv("QUILLO_SITE", "127.0.0.1:9", 1);
-        CommitSettings(TAppSettings{});
-        TIdStackWindowsEx::Instance().SendLimit = 0;
+        test::UseOfflineHome();
         SetMessageBoxHandler([this](QWidget*, const QString&, const QString&, TMsgBoxButtons, TMsgBoxIcon) {
             ++FBoxes;
             return FAnswer;
