@@ -184,7 +184,6 @@ void TFrm_About::CreateWidgets() {
     const QSize Button = btn_close->sizeHint().expandedTo(btn_close->minimumSize());
     btn_close->setGeometry(DesignedClientWidth - Button.width() - 9, height() - Button.height() - 9,
                            Button.width(), Button.height());
-    lab_siteurl->installEventFilter(this);
 
     // A thin edge over everything, the banner included, so that the borderless box stands out
     // from a light window behind it.
