@@ -49,7 +49,6 @@ public:
     void Image1MouseUp(QMouseEvent* Event);
     void Image1DblClick();
 
-    TDropTarget* DropTarget() const { return FDropTarget.get(); }
     QWidget* Shape1 = nullptr;
     QLabel* Image1 = nullptr;
 
