@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cxxabi.h>
 #include <memory>
+#include <string_view>
 #include <typeinfo>
 #include <utility>
 
@@ -32,12 +33,8 @@ bool IsProgramClass(const QObject* Object) {
     return std::string_view(name).rfind("quillo::", 0) == 0;
 }
 
-} // namespace
-
-TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler NewHandler) {
-    return std::exchange(Handler(), std::move(NewHandler));
-}
-
+// Hands Error to the installed handler; its line goes to the standard error stream when nobody
+// takes it.
 void ReportUnhandledException(QObject* Receiver, std::exception_ptr Error) {
     QObject* sender = ResponsibleObject(Receiver);
     try {
@@ -47,6 +44,12 @@ void ReportUnhandledException(QObject* Receiver, std::exception_ptr Error) {
         // The report itself failed: the original error still gets its line below.
     }
     std::fprintf(stderr, "quillo: unhandled error: %s\n", qPrintable(UnhandledErrorLine(sender, Error)));
+}
+
+} // namespace
+
+TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler NewHandler) {
+    return std::exchange(Handler(), std::move(NewHandler));
 }
 
 TApplication::TApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {}

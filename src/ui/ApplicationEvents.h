@@ -21,10 +21,6 @@ using TApplicationExceptionHandler = std::function<bool(QObject* Sender, std::ex
 // Installs the handler (an empty one removes it); returns the one it replaces.
 TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler Handler);
 
-// Hands Error to the installed handler as TApplication does; also for errors that code of the
-// window catches itself to report them the same way.
-void ReportUnhandledException(QObject* Receiver, std::exception_ptr Error);
-
 class TApplication final : public QApplication {
     Q_OBJECT
 public:

@@ -59,9 +59,6 @@ public:
     void NotifyUploadFinished();
     void ShutDown(bool Stealth);
 
-    // The counts of the batch that completed last.
-    TBatchCounts LastBatch() const { return FLastBatch; }
-
 private:
     QWidget* FOwner;
     TBatchCounts FCurrent;

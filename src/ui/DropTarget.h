@@ -58,7 +58,6 @@ public:
     TDropFormats AcceptedFormats;
     // Called after a drop; an exception it raises is swallowed (the drag must end cleanly).
     TOnDrop OnDrop;
-    QWidget* Control() const { return FControl; }
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;

@@ -39,19 +39,6 @@ QRect WorkArea(const QWidget& W) {
 
 } // namespace
 
-QPoint ClampIntoArea(const QRect& Window, const QRect& Area) {
-    QPoint p = Window.topLeft();
-    if (p.x() < Area.left())
-        p.setX(Area.left());
-    else if (p.x() + Window.width() > Area.left() + Area.width())
-        p.setX(Area.left() + Area.width() - Window.width());
-    if (p.y() < Area.top())
-        p.setY(Area.top());
-    else if (p.y() + Window.height() > Area.top() + Area.height())
-        p.setY(Area.top() + Area.height() - Window.height());
-    return p;
-}
-
 Tfrm_droptarget::Tfrm_droptarget(TDropWindowHooks Hooks)
     : TFormBase<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       FHooks(std::move(Hooks)) {

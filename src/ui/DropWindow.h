@@ -6,6 +6,7 @@
 
 #include "ui/DropTarget.h"
 #include "ui/FormBase.h"
+#include "ui/ScreenArea.h"
 
 #include <QPoint>
 #include <QRect>
@@ -32,10 +33,6 @@ struct TDropWindowHooks {
     std::function<std::optional<bool>()> StoredVisibility;
 };
 
-// The top-left corner that puts Window inside Area: an edge that sticks out is pulled back to
-// the area's edge, the left (top) one first when the window is larger than the area.
-QPoint ClampIntoArea(const QRect& Window, const QRect& Area);
-
 class Tfrm_droptarget final : public TFormBase<QWidget> {
     Q_OBJECT
 public:
@@ -52,7 +49,6 @@ public:
     void Image1MouseUp(QMouseEvent* Event);
     void Image1DblClick();
 
-    TDropTarget* DropTarget() const { return FDropTarget.get(); }
     QWidget* Shape1 = nullptr;
     QLabel* Image1 = nullptr;
 

@@ -11,8 +11,8 @@ TFormTranslator& Translator() {
 }
 } // namespace
 
-void SetFormTranslator(TFormTranslator T) {
-    Translator() = std::move(T);
+TFormTranslator SetFormTranslator(TFormTranslator T) {
+    return std::exchange(Translator(), std::move(T));
 }
 
 void TranslateForm(QWidget& Form) {

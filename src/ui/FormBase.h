@@ -18,7 +18,8 @@ namespace quillo {
 // The translation step every new window goes through, installed by the localizer. Empty: windows
 // keep the texts they were built with. User-interface thread only.
 using TFormTranslator = std::function<void(QWidget& Form)>;
-void SetFormTranslator(TFormTranslator Translator);
+// Returns the translator installed before, so that a temporary one can put it back.
+TFormTranslator SetFormTranslator(TFormTranslator Translator);
 
 // Applies the installed translator to one window; also used to translate open windows again
 // after another language was chosen.

@@ -2,6 +2,7 @@
 
 #include "core/app/MyUtils.h"
 #include "core/engine/ServiceSite.h"
+#include "ui/ScreenArea.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
@@ -183,7 +184,6 @@ void TFrm_About::CreateWidgets() {
     const QSize Button = btn_close->sizeHint().expandedTo(btn_close->minimumSize());
     btn_close->setGeometry(DesignedClientWidth - Button.width() - 9, height() - Button.height() - 9,
                            Button.width(), Button.height());
-    lab_siteurl->installEventFilter(this);
 
     // A thin edge over everything, the banner included, so that the borderless box stands out
     // from a light window behind it.
@@ -257,13 +257,8 @@ void ShowAboutBox(QWidget* Owner) {
         // Centred on the owner's frame, kept on the owner's screen.
         QRect Place(QPoint(), Box->size());
         Place.moveCenter(Owner->frameGeometry().center());
-        if (const QScreen* Screen = Owner->screen()) {
-            const QRect Free = Screen->availableGeometry();
-            Place.moveLeft(std::clamp(Place.left(), Free.left(),
-                                      std::max(Free.left(), Free.right() - Place.width() + 1)));
-            Place.moveTop(std::clamp(Place.top(), Free.top(),
-                                     std::max(Free.top(), Free.bottom() - Place.height() + 1)));
-        }
+        if (const QScreen* Screen = Owner->screen())
+            Place.moveTopLeft(ClampIntoArea(Place, Screen->availableGeometry()));
         Box->move(Place.topLeft());
     }
     Box->exec();

@@ -132,8 +132,7 @@ private:
     // Caps Lock, and the modifiers that Num Lock and Scroll Lock are mapped to on this display.
     std::vector<uint16_t> LockMasks() const {
         std::vector<uint16_t> masks{XCB_MOD_MASK_LOCK};
-        const std::vector<xcb_keycode_t> numLock = KeyCodesOf({xkNumLock});
-        const std::vector<xcb_keycode_t> scrollLock = KeyCodesOf({xkScrollLock});
+        const std::vector<xcb_keycode_t> lockKeys = KeyCodesOf({xkNumLock, xkScrollLock});
         xcb_get_modifier_mapping_reply_t* reply =
             xcb_get_modifier_mapping_reply(FConnection, xcb_get_modifier_mapping(FConnection), nullptr);
         if (!reply)
@@ -145,9 +144,8 @@ private:
             bool isLock = false;
             for (int k = 0; k < perModifier; ++k) {
                 const xcb_keycode_t code = codes[m * perModifier + k];
-                for (const auto* list : {&numLock, &scrollLock})
-                    for (xcb_keycode_t c : *list)
-                        isLock = isLock || (code != 0 && code == c);
+                for (xcb_keycode_t c : lockKeys)
+                    isLock = isLock || (code != 0 && code == c);
             }
             const uint16_t mask = uint16_t(1u << m);
             if (isLock && (mask & FModifiers) == 0)

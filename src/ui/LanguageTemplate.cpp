@@ -1,6 +1,5 @@
 #include "ui/LanguageTemplate.h"
 
-#include "core/l10n/Localizer.h"
 #include "core/l10n/ResMessages.h"
 #include "core/l10n/StringUtils.h"
 #include "ui/DropWindow.h"
@@ -35,6 +34,12 @@ std::vector<TTranslatableForm> TranslatableForms() {
 }
 
 std::vector<TFormTexts> CollectFormTexts() {
+    // The translation step is borrowed for the collection; whatever was installed comes back
+    // afterwards, also when building a window throws (the borrowed one points into this frame).
+    struct TRestore {
+        TFormTranslator Previous = SetFormTranslator({});
+        ~TRestore() { SetFormTranslator(std::move(Previous)); }
+    } restore;
     std::vector<TFormTexts> result;
     for (const TTranslatableForm& form : TranslatableForms()) {
         TFormTexts texts{form.ClassName, {}};
@@ -51,9 +56,6 @@ std::vector<TFormTexts> CollectFormTexts() {
             texts.Texts = TranslatableTexts(*window);
         result.push_back(std::move(texts));
     }
-    SetFormTranslator(Localizer().AutoTranslateForms
-                          ? TFormTranslator([](QWidget& F) { TranslateComponent(F); })
-                          : TFormTranslator());
     return result;
 }
 

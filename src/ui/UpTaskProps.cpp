@@ -314,6 +314,10 @@ bool EditTaskProperties(QWidget* Owner, TScheduler& Scheduler, const std::vector
     const TUploadJobData* focused = Scheduler.Queue().FindTask(Selected.front());
     if (!focused)
         return false;
+    // The dialog runs its own loop while the scheduler goes on: the task may finish or leave the
+    // queue before the answer comes, so what the answer needs is copied now.
+    const std::string fileName = focused->FileName;
+    const bool ownName = focused->UploadName.empty();
     TFrmUploadTaskProperties dialog(Owner);
     if (Selected.size() == 1) {
         if (focused->State == jsUploading)
@@ -341,8 +345,7 @@ bool EditTaskProperties(QWidget* Owner, TScheduler& Scheduler, const std::vector
     // A name that is not UTF-8 was shown with replacement characters: unless the user typed
     // another one, the stored bytes stay as they are.
     const QString typed = dialog.EB_UploadName->text().trimmed();
-    const bool untouched = Selected.size() == 1 && typed == FileNameText(focused->FileName).trimmed() &&
-                           focused->UploadName.empty();
+    const bool untouched = Selected.size() == 1 && ownName && typed == FileNameText(fileName).trimmed();
     choice.UploadName = untouched ? std::string() : Trim(S(dialog.EB_UploadName->text()));
     choice.Method = S(dialog.SelectedMethod());
     if (dialog.OptionIndex() >= 0)

@@ -4,9 +4,8 @@
 // Active, because the enable rules of the list commands follow the keyboard focus, which only
 // the active window has.
 
+#include "OfflineHome.h"
 #include "core/app/Settings.h"
-#include "core/net/IdStackWindowsEx.h"
-#include "support/TestEnvironment.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
 
@@ -14,7 +13,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 
 namespace quillo::test {
@@ -23,10 +21,7 @@ class ActiveMainWindowTest : public testing::Test {
 protected:
     // Boxes: the answers to message boxes (every box is answered OK when empty).
     void StartWindow(TMessageBoxHandler Boxes = {}) {
-        Home = UseFreshHome();
-        ::setenv("QUILLO_SITE", "127.0.0.1:9", 1);
-        CommitSettings(TAppSettings{});
-        TIdStackWindowsEx::Instance().SendLimit = 0;
+        Home = UseOfflineHome();
         if (!Boxes)
             Boxes = [](QWidget*, const QString&, const QString&, TMsgBoxButtons, TMsgBoxIcon) {
                 return mrOK;

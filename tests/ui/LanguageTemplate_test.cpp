@@ -4,6 +4,7 @@
 #include "core/l10n/Localizer.h"
 #include "core/l10n/ResMessages.h"
 #include "support/TestEnvironment.h"
+#include "ui/FormBase.h"
 #include "ui/LanguageTemplate.h"
 #include "ui/LocalizerForms.h"
 
@@ -203,6 +204,18 @@ TEST_F(LanguageFilesTest, TheTemplateLoadsCleanlyAndListsEveryMessageOnce) {
         EXPECT_EQ(ResString(n), BuiltinResString(n)) << n;
     ASSERT_NE(FLocalizer.FindForm("TFrm_Languages"), nullptr);
     EXPECT_FALSE(FLocalizer.FindForm("TFrm_Languages")->PropertyPaths.empty());
+}
+
+TEST_F(LanguageFilesTest, CollectingTheTextsPutsTheInstalledTranslationStepBack) {
+    int translated = 0;
+    const TFormTranslator before = SetFormTranslator([&translated](QWidget&) { ++translated; });
+    const std::vector<TFormTexts> forms = CollectFormTexts();
+    EXPECT_FALSE(forms.empty());
+    EXPECT_EQ(translated, 0) << "the windows built for the template are not translated";
+    QWidget plain;
+    TranslateForm(plain);
+    EXPECT_EQ(translated, 1);
+    SetFormTranslator(before);
 }
 
 TEST_F(LanguageFilesTest, TheProgramWritesTheTemplate) {

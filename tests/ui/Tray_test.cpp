@@ -4,10 +4,9 @@
 #include "ui/MainWindow.h"
 
 #include "FakeHotKeyGrabber.h"
+#include "OfflineHome.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
-#include "core/net/IdStackWindowsEx.h"
-#include "support/TestEnvironment.h"
 #include "ui/DropTarget.h"
 #include "ui/DropWindow.h"
 #include "ui/HotKeyGrab.h"
@@ -48,10 +47,7 @@ struct TAddFilesCall {
 class TrayTest : public testing::Test {
 protected:
     void SetUp() override {
-        test::UseFreshHome();
-        ::setenv("QUILLO_SITE", "127.0.0.1:9", 1);
-        CommitSettings(TAppSettings{});
-        TIdStackWindowsEx::Instance().SendLimit = 0;
+        test::UseOfflineHome();
         SetMessageBoxHandler([this](QWidget*, const QString&, const QString&, TMsgBoxButtons, TMsgBoxIcon) {
             ++FBoxes;
             return FAnswer;
@@ -528,6 +524,10 @@ TEST(DropWindowPlaceTest, ShowPullsTheWindowBackIntoTheWorkArea) {
     for (const Case& c : cases)
         EXPECT_EQ(ClampIntoArea(QRect(c.At, QSize(50, 50)), area), c.Expected) << c.At.x() << "," << c.At.y();
     EXPECT_EQ(ClampIntoArea(QRect(-5, -5, 50, 50), QRect(100, 40, 800, 600)), QPoint(100, 40));
+    // A window larger than the area keeps its left and top edges in it, wherever it came from.
+    for (const QPoint at : {QPoint(200, 100), QPoint(-300, -200), QPoint(100, 40)})
+        EXPECT_EQ(ClampIntoArea(QRect(at, QSize(900, 700)), QRect(100, 40, 800, 600)), QPoint(100, 40))
+            << at.x() << "," << at.y();
 }
 
 TEST_F(TrayTest, DropWindowStartsWhereTheSettingsSayClampedAndItsStateIsSavedFromTheWindow) {

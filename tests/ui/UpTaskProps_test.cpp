@@ -301,6 +301,25 @@ TEST_F(UpTaskPropsTest, EditingOneTask) {
     EXPECT_EQ(FDialogs, before);
 }
 
+// The scheduler goes on while the dialog is open: the task may finish or go meanwhile, and the
+// answer must then not reach for it.
+TEST_F(UpTaskPropsTest, ATaskThatLeavesTheQueueWhileItsDialogIsOpenIsLeftAlone) {
+    FQueue.AddTask(File("gone.bin"), "", "", "HTTP Method");
+    FQueue.AddTask(File("stays.bin"), "", "", "HTTP Method");
+    const TJobId gone = FQueue.Task(0).Id();
+    Answer([&](TFrmUploadTaskProperties& d) {
+        ASSERT_TRUE(FQueue.DeleteTaskById(gone));
+        d.EB_UploadName->setText(QStringLiteral("other.bin"));
+        Ok(d);
+    });
+    EXPECT_TRUE(EditTaskProperties(nullptr, *FScheduler, {gone}));
+    EXPECT_EQ(FDialogs, 1);
+    EXPECT_TRUE(FBoxes.empty());
+    ASSERT_EQ(FQueue.TaskCount(), 1u);
+    EXPECT_EQ(FQueue.Task(0).FileName, FFolder + "/stays.bin");
+    EXPECT_EQ(FQueue.Task(0).UploadName, "");
+}
+
 TEST_F(UpTaskPropsTest, EditingSeveralTasksWithNothingChosenChangesNothing) {
     for (const char* n : {"a.bin", "b.bin", "c.bin"})
         FQueue.AddTask(File(n), "", "", "HTTP Method");
