@@ -1,9 +1,9 @@
 // The main window's views: the layout and its component names, the two list models, switching
 // views, the details panel's runs, the selection rule of the queue commands, column fitting and
 // the status panels.
+#include "OfflineHome.h"
 #include "core/app/Settings.h"
 #include "core/l10n/ResMessages.h"
-#include "core/net/IdStackWindowsEx.h"
 #include "support/TestEnvironment.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
@@ -76,10 +76,7 @@ std::vector<TShownRun> Merged(const std::vector<TShownRun>& Runs) {
 class MainWindowViewsTest : public testing::Test {
 protected:
     void SetUp() override {
-        test::UseFreshHome();
-        ::setenv("QUILLO_SITE", "127.0.0.1:9", 1);
-        CommitSettings(TAppSettings{});
-        TIdStackWindowsEx::Instance().SendLimit = 0;
+        test::UseOfflineHome();
         SetMessageBoxHandler(
             [](QWidget*, const QString&, const QString&, TMsgBoxButtons, TMsgBoxIcon) { return mrOK; });
         W = std::make_unique<TMainWindow>(TMainWindowStart{true});

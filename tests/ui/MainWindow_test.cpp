@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "FakeHotKeyGrabber.h"
+#include "OfflineHome.h"
 #include "core/app/DataFolder.h"
 #include "core/app/Settings.h"
 #include "core/l10n/ResMessages.h"
@@ -38,10 +39,7 @@ struct TShownBox {
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {
-        FHome = test::UseFreshHome();
-        ::setenv("QUILLO_SITE", "127.0.0.1:9", 1); // should a task ever start, it stays on loopback
-        CommitSettings(TAppSettings{});
-        TIdStackWindowsEx::Instance().SendLimit = 0;
+        FHome = test::UseOfflineHome();
         // A desktop with a tray and a boss key that can be grabbed; the tray tests cover the rest.
         SetSystemTrayProbe([] { return true; });
         SetHotKeyGrabberFactory([this] { return std::make_unique<test::TFakeGrabber>(FGrab); });
