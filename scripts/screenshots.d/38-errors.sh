@@ -1,6 +1,6 @@
 # The red error report, after an error a user can cause: exporting the links into a folder where
-# no file can be created (/proc). The file dialog is the program's own; its name field has the
-# focus when it opens.
+# no file can be created (/sys: not even root may create one there). The file dialog is the
+# program's own; its name field has the focus when it opens.
 
 quillo_start
 focus_main
@@ -10,11 +10,13 @@ sleep 0.8
 keys Down Down Down Down Right Down Down Return # Export links to a TXT file > Export All
 DIALOG=$(wait_window '^Export Links As$' 10)
 # Pasted from the test display's own clipboard: typed key by key, the field's completer starts
-# listing /proc after its first letters and the rest of the name is lost.
+# listing the folder after its first letters and the rest of the name is lost.
 xdotool windowactivate --sync "$DIALOG" >/dev/null 2>&1 || true
-printf '%s' '/proc/quillo-links.txt' | xclip -selection clipboard
+printf '%s' '/sys/quillo-links.txt' | xclip -selection clipboard
 keys ctrl+a ctrl+v
-sleep 0.5
+# The completer lists the folder first; a key that comes while it is busy goes to it instead of
+# the dialog (with /proc, a folder of thousands of entries, the Save was lost that way).
+sleep 1
 keys alt+s # Save
 # The picture waits until the dialog is gone and the report has been drawn.
 for _ in $(seq 50); do
@@ -22,7 +24,6 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 if xdotool search --onlyvisible --name '^Export Links As$' >/dev/null 2>&1; then
-  # Qt's own file dialog refuses a folder it cannot write into, so no error reaches the report.
   echo "screenshots: the file dialog kept the unwritable name; no picture of the error report" >&2
   keys Escape
 else
